@@ -1,0 +1,6 @@
+// The library's attach and detach notification routine.
+#pragma once
+
+#include <windows.h>
+
+BOOL LibraryEntry(HINSTANCE instance, DWORD reason, LPVOID reserved);

@@ -1,0 +1,12 @@
+#include "plugin/PluginModule.h"
+
+#include <cstring>
+
+PluginModule g_pluginModule;
+
+PluginModule::PluginModule() : instance(nullptr), host(), eventTrigger_(nullptr), constructed_(true) {}
+
+void PluginModule::BindHost(const HostFunctions& record) {
+    std::memcpy(&host, &record, sizeof host);
+    eventTrigger_.store(record.eventTrigger, std::memory_order_release);
+}

@@ -1,0 +1,61 @@
+#include "support/RecordingHost.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+
+#include "plugin/Exports.h"
+
+static std::mutex g_lock;
+static std::condition_variable g_arrived;
+static std::vector<HostCall> g_calls;
+
+int WINAPI RecordingTrigger(char* eventText, void* data, int flags, int deviceNumber) {
+    HostCall call{eventText != nullptr, eventText ? eventText : "", data, flags, deviceNumber,
+                  GetCurrentThreadId()};
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_calls.push_back(call);
+    g_arrived.notify_all();
+    return 1;
+}
+
+HostFunctions RecordingHostFunctions() {
+    HostFunctions functions;
+    std::memset(&functions, 0, sizeof functions);
+    functions.size = kHostFunctionsSize;
+    for (size_t i = 0; i < sizeof functions.hostData; ++i)
+        functions.hostData[i] = static_cast<BYTE>(i + 1);
+    for (size_t i = 0; i < sizeof functions.moreHostData; ++i)
+        functions.moreHostData[i] = static_cast<BYTE>(0xA0 + i);
+    functions.eventTrigger = RecordingTrigger;
+    return functions;
+}
+
+void BindRecordingHost() {
+    HostFunctions functions = RecordingHostFunctions();
+    gir_open(0, 0, 0, &functions);
+    ClearHostCalls();
+}
+
+std::vector<HostCall> HostCalls() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_calls;
+}
+
+std::vector<std::string> HostEventNames() {
+    std::vector<std::string> names;
+    for (const HostCall& call : HostCalls()) names.push_back(call.text);
+    return names;
+}
+
+void ClearHostCalls() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_calls.clear();
+}
+
+bool WaitForHostCalls(size_t count, DWORD timeoutMs) {
+    std::unique_lock<std::mutex> lock(g_lock);
+    return g_arrived.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                              [&] { return g_calls.size() >= count; });
+}

@@ -1,0 +1,100 @@
+// Test controls of the native Win32 stand-in.
+//
+// Tests use these to set what the "system" reports, to make calls fail, to
+// count calls and to feed raw input, the way a real machine and a real
+// receiver would.  Nothing here exists in the product.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+namespace stub {
+
+// Every call the stand-in can count or make fail.
+enum class Api {
+    GetVersionExA,
+    GetThreadLocale,
+    GetLocaleInfoA,
+    GetACP,
+    MultiByteToWideChar,
+    WideCharToMultiByte,
+    SysAllocStringLen,
+    SysFreeString,
+    HeapAlloc,
+    HeapFree,
+    GetRawInputDataSize,   // GetRawInputData without a buffer: the size query
+    GetRawInputDataFetch,  // GetRawInputData with a buffer: the fetch
+    RegisterRawInputDevices,
+    CreateThread,
+    CreateEventA,
+    SetEvent,
+    WaitForSingleObject,
+    CloseHandle,
+    PeekMessageA,
+    GetMessageA,
+    PostThreadMessageA,
+    RegisterClassExA,
+    CreateWindowExA,
+    ShowWindow,
+    DestroyWindow,
+    DefWindowProcA,
+    DisableThreadLibraryCalls,
+    Count
+};
+
+// Back to a fresh machine: NT 10.0, ANSI code page 1252, locale answering
+// "1252", no failures armed, counters at zero.  Windows, classes, queues and
+// threads that still exist are left alone (a test must stop what it started).
+void Reset();
+
+int CallCount(Api api);
+// The next `times` calls of `api` fail the way the real call fails.
+void FailNext(Api api, int times = 1);
+// Calls of `api` fail from the `skip`+1-th on, `times` times.
+void FailAfter(Api api, int skip, int times = 1);
+
+// GetRawInputData's fetch reports this many bytes instead of the true count
+// (a short or overlong read), once.
+void ShortenNextFetch(UINT reported);
+
+void SetVersion(DWORD platformId, DWORD major, DWORD minor);
+// The text GetLocaleInfoA gives for LOCALE_IDEFAULTANSICODEPAGE;
+// nullptr makes the query fail.
+void SetLocaleAnsiCodePage(const char* text);
+void SetAnsiCodePage(UINT codePage);
+
+// Live allocations made through HeapAlloc and SysAllocStringLen.
+long LiveHeapBlocks();
+long LiveStrings();
+// Open kernel handles (threads and events) and live threads.
+long OpenHandles();
+long LiveThreads();
+
+// --- raw input ---
+
+// A raw input handle that the calling thread may read right away, as if it
+// had just taken a WM_INPUT message carrying it.
+HRAWINPUT MakeCurrentRawInput(const void* record, size_t size);
+
+// What the platform does for a press: post WM_INPUT carrying a fresh raw
+// input handle for `record` to the window registered as raw input target, on
+// that window's thread.  Returns false if no window is registered.
+bool InjectRawInput(const void* record, size_t size, WPARAM inputCode = RIM_INPUTSINK);
+
+// The devices of the last successful RegisterRawInputDevices call and the
+// entry size it was given.
+std::vector<RAWINPUTDEVICE> RegisteredDevices();
+UINT RegisteredEntrySize();
+
+// --- windows ---
+
+int WindowCount(const char* className);
+DWORD WindowThread(HWND window);
+bool ClassRegistered(const char* className);
+void ForgetClasses();
+// The members a window class was registered with (name and menu left out).
+bool ClassInfo(const char* className, WNDCLASSEXA* info);
+
+}  // namespace stub

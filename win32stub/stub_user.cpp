@@ -1,0 +1,471 @@
+// Message queues, window classes, windows and raw input of the native Win32
+// stand-in.
+//
+// What KVORemote relies on, modelled as Windows does it:
+// - a thread has a message queue only after its first message call (or its
+//   first window); posting to a thread without one fails, and a queue holds
+//   at most 10,000 posted messages;
+// - a window belongs to the thread that created it, and only that thread may
+//   destroy it; a thread's windows go when it ends;
+// - RIDEV_INPUTSINK needs a target window;
+// - a raw input handle can be read only by the thread that took the WM_INPUT
+//   message carrying it, and only until that thread takes its next message.
+#include "stub_internal.h"
+
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+using stub::Api;
+using stub::detail::CurrentThreadId;
+using stub::detail::Enter;
+using stub::detail::SetError;
+
+namespace stub {
+namespace {
+
+const size_t kPostedMessageLimit = 10000;
+
+struct Queue {
+    std::deque<MSG> messages;
+    HRAWINPUT current = nullptr;  // raw input of the message taken last
+};
+
+struct Window {
+    std::string className;
+    WNDPROC proc = nullptr;
+    DWORD thread = 0;
+};
+
+struct RawInput {
+    std::vector<BYTE> record;
+    DWORD thread = 0;
+};
+
+std::mutex g_lock;
+std::condition_variable g_posted;
+std::map<DWORD, Queue> g_queues;
+std::map<std::string, WNDCLASSEXA> g_classes;
+std::map<HWND, Window> g_windows;
+std::map<HRAWINPUT, RawInput> g_rawInputs;
+std::vector<RAWINPUTDEVICE> g_devices;
+UINT g_entrySize = 0;
+bool g_shortenFetch = false;
+UINT g_shortenedSize = 0;
+ATOM g_nextAtom = 0xC000;
+
+Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
+
+bool Matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (window && msg.hwnd != window) return false;
+    if (filterMin == 0 && filterMax == 0) return true;
+    return msg.message >= filterMin && msg.message <= filterMax;
+}
+
+// Takes (or, with remove false, looks at) the first matching message.
+bool TakeMessage(DWORD thread, Queue& queue, MSG* msg, HWND window, UINT filterMin,
+                 UINT filterMax, bool remove) {
+    for (auto it = queue.messages.begin(); it != queue.messages.end(); ++it) {
+        if (!Matches(*it, window, filterMin, filterMax)) continue;
+        *msg = *it;
+        if (!remove) return true;
+        queue.messages.erase(it);
+        // Taking a message ends the life of the raw input taken before.
+        if (queue.current) g_rawInputs.erase(queue.current);
+        queue.current = nullptr;
+        if (msg->message == WM_INPUT) {
+            auto raw = g_rawInputs.find(reinterpret_cast<HRAWINPUT>(msg->lParam));
+            if (raw != g_rawInputs.end() && raw->second.thread == thread)
+                queue.current = raw->first;
+        }
+        return true;
+    }
+    return false;
+}
+
+void DropRawInputOf(const MSG& msg) {
+    if (msg.message == WM_INPUT) g_rawInputs.erase(reinterpret_cast<HRAWINPUT>(msg.lParam));
+}
+
+HRAWINPUT AddRawInput(const void* record, size_t size, DWORD thread) {
+    auto handle = static_cast<HRAWINPUT>(detail::NewHandleValue());
+    RawInput& raw = g_rawInputs[handle];
+    raw.record.assign(static_cast<const BYTE*>(record), static_cast<const BYTE*>(record) + size);
+    raw.thread = thread;
+    return handle;
+}
+
+WNDPROC ProcOf(HWND window) {
+    auto it = g_windows.find(window);
+    return it == g_windows.end() ? nullptr : it->second.proc;
+}
+
+}  // namespace
+
+namespace detail {
+
+void ThreadEnded(DWORD id) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_queues.erase(id);
+    for (auto it = g_rawInputs.begin(); it != g_rawInputs.end();)
+        it = it->second.thread == id ? g_rawInputs.erase(it) : std::next(it);
+    for (auto it = g_windows.begin(); it != g_windows.end();)
+        it = it->second.thread == id ? g_windows.erase(it) : std::next(it);
+}
+
+}  // namespace detail
+
+void ResetUserState() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_devices.clear();
+    g_entrySize = 0;
+    g_shortenFetch = false;
+}
+
+void ShortenNextFetch(UINT reported) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_shortenFetch = true;
+    g_shortenedSize = reported;
+}
+
+HRAWINPUT MakeCurrentRawInput(const void* record, size_t size) {
+    DWORD thread = CurrentThreadId();
+    std::lock_guard<std::mutex> lock(g_lock);
+    Queue& queue = EnsureQueue(thread);
+    if (queue.current) g_rawInputs.erase(queue.current);
+    queue.current = AddRawInput(record, size, thread);
+    return queue.current;
+}
+
+bool InjectRawInput(const void* record, size_t size, WPARAM inputCode) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (const RAWINPUTDEVICE& device : g_devices) {
+        auto window = g_windows.find(device.hwndTarget);
+        if (window == g_windows.end()) continue;
+        DWORD thread = window->second.thread;
+        MSG msg{};
+        msg.hwnd = device.hwndTarget;
+        msg.message = WM_INPUT;
+        msg.wParam = inputCode;
+        msg.lParam = reinterpret_cast<LPARAM>(AddRawInput(record, size, thread));
+        EnsureQueue(thread).messages.push_back(msg);
+        g_posted.notify_all();
+        return true;
+    }
+    return false;
+}
+
+std::vector<RAWINPUTDEVICE> RegisteredDevices() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_devices;
+}
+
+UINT RegisteredEntrySize() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_entrySize;
+}
+
+int WindowCount(const char* className) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    int count = 0;
+    for (const auto& window : g_windows)
+        if (window.second.className == className) ++count;
+    return count;
+}
+
+DWORD WindowThread(HWND window) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_windows.find(window);
+    return it == g_windows.end() ? 0 : it->second.thread;
+}
+
+bool ClassRegistered(const char* className) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_classes.count(className) != 0;
+}
+
+void ForgetClasses() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_classes.clear();
+}
+
+bool ClassInfo(const char* className, WNDCLASSEXA* info) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_classes.find(className);
+    if (it == g_classes.end()) return false;
+    *info = it->second;
+    return true;
+}
+
+}  // namespace stub
+
+BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
+    if (!Enter(Api::PeekMessageA) || !msg) return FALSE;
+    DWORD thread = CurrentThreadId();
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    stub::Queue& queue = stub::EnsureQueue(thread);
+    return stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
+                             (remove & PM_REMOVE) != 0)
+               ? TRUE
+               : FALSE;
+}
+
+BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
+    if (!Enter(Api::GetMessageA) || !msg) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return -1;
+    }
+    DWORD thread = CurrentThreadId();
+    std::unique_lock<std::mutex> lock(stub::g_lock);
+    stub::EnsureQueue(thread);
+    stub::g_posted.wait(lock, [&] {
+        return stub::TakeMessage(thread, stub::g_queues[thread], msg, window, filterMin,
+                                 filterMax, true);
+    });
+    return msg->message == WM_QUIT ? FALSE : TRUE;
+}
+
+BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!Enter(Api::PostThreadMessageA)) {
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto queue = stub::g_queues.find(threadId);
+    if (queue == stub::g_queues.end()) {
+        SetError(ERROR_INVALID_THREAD_ID);
+        return FALSE;
+    }
+    if (queue->second.messages.size() >= stub::kPostedMessageLimit) {
+        SetError(ERROR_NOT_ENOUGH_QUOTA);
+        return FALSE;
+    }
+    MSG msg{};
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    queue->second.messages.push_back(msg);
+    stub::g_posted.notify_all();
+    return TRUE;
+}
+
+BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto it = stub::g_windows.find(window);
+    if (it == stub::g_windows.end()) {
+        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        return FALSE;
+    }
+    MSG msg{};
+    msg.hwnd = window;
+    msg.message = message;
+    msg.wParam = wParam;
+    msg.lParam = lParam;
+    stub::EnsureQueue(it->second.thread).messages.push_back(msg);
+    stub::g_posted.notify_all();
+    return TRUE;
+}
+
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    WNDPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto it = stub::g_windows.find(window);
+        // Sending across threads is not modelled; tests send from the owner.
+        if (it == stub::g_windows.end() || it->second.thread != CurrentThreadId()) {
+            SetError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        proc = it->second.proc;
+    }
+    return proc(window, message, wParam, lParam);
+}
+
+LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    if (!msg || !msg->hwnd) return 0;
+    WNDPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        proc = stub::ProcOf(msg->hwnd);
+    }
+    return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+}
+
+BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
+
+ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
+    if (!Enter(Api::RegisterClassExA) || !windowClass ||
+        windowClass->cbSize != sizeof(WNDCLASSEXA) || !windowClass->lpszClassName ||
+        !windowClass->lpfnWndProc) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    const DWORD kClassAlreadyExists = 1410;
+    if (stub::g_classes.count(windowClass->lpszClassName)) {
+        SetError(kClassAlreadyExists);
+        return 0;
+    }
+    WNDCLASSEXA& stored = stub::g_classes[windowClass->lpszClassName];
+    stored = *windowClass;
+    stored.lpszClassName = nullptr;  // the caller's text need not outlive the call
+    stored.lpszMenuName = nullptr;
+    return stub::g_nextAtom++;
+}
+
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    return stub::g_classes.erase(className) ? TRUE : FALSE;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
+    if (instance || name != IDC_ARROW) return nullptr;
+    static int arrow;
+    return reinterpret_cast<HCURSOR>(&arrow);
+}
+
+HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int, HWND,
+                            HMENU, HINSTANCE, LPVOID) {
+    if (!Enter(Api::CreateWindowExA) || !className) {
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
+    HWND window;
+    WNDPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto windowClass = stub::g_classes.find(className);
+        if (windowClass == stub::g_classes.end()) {
+            SetError(ERROR_CLASS_DOES_NOT_EXIST);
+            return nullptr;
+        }
+        window = static_cast<HWND>(stub::detail::NewHandleValue());
+        proc = windowClass->second.lpfnWndProc;
+        DWORD thread = CurrentThreadId();
+        stub::g_windows[window] = stub::Window{className, proc, thread};
+        stub::EnsureQueue(thread);
+    }
+    proc(window, WM_CREATE, 0, 0);
+    return window;
+}
+
+BOOL WINAPI ShowWindow(HWND, int) {
+    Enter(Api::ShowWindow);
+    return FALSE;  // it was not visible before
+}
+
+BOOL WINAPI DestroyWindow(HWND window) {
+    if (!Enter(Api::DestroyWindow)) {
+        SetError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    WNDPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto it = stub::g_windows.find(window);
+        if (it == stub::g_windows.end()) {
+            SetError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+        if (it->second.thread != CurrentThreadId()) {
+            SetError(ERROR_ACCESS_DENIED);
+            return FALSE;
+        }
+        proc = it->second.proc;
+    }
+    proc(window, WM_DESTROY, 0, 0);
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    DWORD thread = stub::g_windows[window].thread;
+    stub::g_windows.erase(window);
+    auto& messages = stub::g_queues[thread].messages;
+    for (auto it = messages.begin(); it != messages.end();) {
+        if (it->hwnd != window) {
+            ++it;
+            continue;
+        }
+        stub::DropRawInputOf(*it);
+        it = messages.erase(it);
+    }
+    return TRUE;
+}
+
+BOOL WINAPI IsWindow(HWND window) {
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    return stub::g_windows.count(window) ? TRUE : FALSE;
+}
+
+HWND WINAPI FindWindowA(LPCSTR className, LPCSTR) {
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    for (const auto& window : stub::g_windows)
+        if (className && window.second.className == className) return window.first;
+    return nullptr;
+}
+
+LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
+    Enter(Api::DefWindowProcA);
+    return 0;
+}
+
+BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT size) {
+    if (!Enter(Api::RegisterRawInputDevices) || !devices || count == 0 ||
+        size != sizeof(RAWINPUTDEVICE)) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    for (UINT i = 0; i < count; ++i) {
+        if ((devices[i].dwFlags & RIDEV_INPUTSINK) && !devices[i].hwndTarget) {
+            SetError(ERROR_INVALID_PARAMETER);
+            return FALSE;
+        }
+        if (devices[i].hwndTarget && !stub::g_windows.count(devices[i].hwndTarget)) {
+            SetError(ERROR_INVALID_WINDOW_HANDLE);
+            return FALSE;
+        }
+    }
+    stub::g_devices.assign(devices, devices + count);
+    stub::g_entrySize = size;
+    return TRUE;
+}
+
+UINT WINAPI GetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size,
+                            UINT headerSize) {
+    const UINT kFailed = static_cast<UINT>(-1);
+    if (!Enter(data ? Api::GetRawInputDataFetch : Api::GetRawInputDataSize) || !size ||
+        headerSize != sizeof(RAWINPUTHEADER) || (command != RID_INPUT && command != RID_HEADER)) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return kFailed;
+    }
+    DWORD thread = CurrentThreadId();
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto raw = stub::g_rawInputs.find(rawInput);
+    auto queue = stub::g_queues.find(thread);
+    if (raw == stub::g_rawInputs.end() || raw->second.thread != thread ||
+        queue == stub::g_queues.end() || queue->second.current != rawInput) {
+        SetError(ERROR_INVALID_HANDLE);
+        return kFailed;
+    }
+    const std::vector<BYTE>& record = raw->second.record;
+    UINT available = static_cast<UINT>(record.size());
+    if (command == RID_HEADER && available > sizeof(RAWINPUTHEADER))
+        available = sizeof(RAWINPUTHEADER);
+    if (!data) {
+        *size = available;
+        return 0;
+    }
+    if (*size < available) {
+        *size = available;
+        SetError(ERROR_INSUFFICIENT_BUFFER);
+        return kFailed;
+    }
+    std::memcpy(data, record.data(), available);
+    if (stub::g_shortenFetch) {
+        stub::g_shortenFetch = false;
+        return stub::g_shortenedSize;
+    }
+    return available;
+}
