@@ -50,6 +50,9 @@ enum class Api {
 void Reset();
 
 int CallCount(Api api);
+// When `api` was last called, on a clock that ticks once per counted call of
+// any kind: tells which of two calls came first.  0 if never called.
+long LastCallTime(Api api);
 // The next `times` calls of `api` fail the way the real call fails.
 void FailNext(Api api, int times = 1);
 // Calls of `api` fail from the `skip`+1-th on, `times` times.

@@ -10,6 +10,8 @@ namespace {
 constexpr int kApiCount = static_cast<int>(Api::Count);
 
 std::atomic<int> g_calls[kApiCount];
+std::atomic<long> g_clock{0};
+std::atomic<long> g_lastCall[kApiCount];
 
 struct Armed {
     int skip = 0;
@@ -30,6 +32,7 @@ namespace detail {
 bool Enter(Api api) {
     int index = static_cast<int>(api);
     g_calls[index].fetch_add(1, std::memory_order_relaxed);
+    g_lastCall[index].store(g_clock.fetch_add(1) + 1);
     std::lock_guard<std::mutex> lock(g_armedLock);
     Armed& armed = g_armed[index];
     if (armed.times == 0) return true;
@@ -61,6 +64,7 @@ void ResetUserState();
 
 void Reset() {
     for (auto& calls : g_calls) calls.store(0);
+    for (auto& last : g_lastCall) last.store(0);
     {
         std::lock_guard<std::mutex> lock(g_armedLock);
         for (auto& armed : g_armed) armed = Armed{};
@@ -70,6 +74,8 @@ void Reset() {
 }
 
 int CallCount(Api api) { return g_calls[static_cast<int>(api)].load(); }
+
+long LastCallTime(Api api) { return g_lastCall[static_cast<int>(api)].load(); }
 
 void FailNext(Api api, int times) { FailAfter(api, 0, times); }
 

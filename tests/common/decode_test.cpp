@@ -21,7 +21,7 @@ protected:
         return HostEventNames();
     }
     std::vector<std::string> One(const std::string& name) { return {name}; }
-    const std::vector<std::string> kNone;
+    const std::vector<std::string> kNone = {};
 };
 
 TEST_F(Decode, SingleReportsGiveRightAlignedHexNames) {
