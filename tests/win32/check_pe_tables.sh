@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# check_pe_tables.sh OBJDUMP DLL
+# The DLL a host loads: exactly our ten undecorated exports, imports from the
+# system DLLs only (no MinGW runtime DLL to ship), and a shared data section
+# holding the capture state that all processes see.
+set -euo pipefail
+objdump=$1
+dll=$2
+fail=0
+
+exports=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
+  sed -n 's/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
+want="WndProc gir_close gir_description gir_devicenum gir_name gir_open gir_requested_api gir_start gir_stop gir_version "
+if [ "$exports" != "$want" ]; then
+  echo "exports: got '$exports', want '$want'"
+  fail=1
+fi
+
+imports=$("$objdump" -p "$dll" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort | tr '\n' ' ')
+for name in $imports; do
+  case $name in
+    KERNEL32.DLL | USER32.DLL | OLEAUT32.DLL | MSVCRT.DLL) ;;
+    *) echo "imports: $name is not a system DLL every Windows has"; fail=1 ;;
+  esac
+done
+
+section=$("$objdump" -h "$dll" | grep -A1 ' \.SHARDAT ' | tail -1 || true)
+case $section in
+  *SHARED*) ;;
+  *) echo ".SHARDAT: missing or not shared: '$section'"; fail=1 ;;
+esac
+case $section in
+  *READONLY* | *CODE*) echo ".SHARDAT: must be plain writable data: '$section'"; fail=1 ;;
+esac
+
+machine=$("$objdump" -f "$dll" | sed -n 's/.*file format //p')
+[ "$machine" = pei-i386 ] || { echo "format: $machine, want pei-i386"; fail=1; }
+
+[ $fail -eq 0 ] && echo "exports: $exports" && echo "imports: $imports" && echo ".SHARDAT: $section"
+exit $fail

@@ -1,0 +1,426 @@
+// KVORemote.dll as a host uses it, under the real Windows API (Wine).
+//
+// The test loads the DLL with LoadLibraryA and finds every export with
+// GetProcAddress.  There is no HID device under Wine, so the DLL's import of
+// GetRawInputData is pointed at a record server here, and WM_INPUT is sent to
+// the capture window on the thread that started capture; everything else is
+// the real thing.  Cross-process checks relaunch this program as a child.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "ImportPatch.h"
+#include "plugin/Exports.h"
+#include "support/Records.h"
+
+namespace {
+
+const char kCaptureClass[] = "KVORemoteCaptureClass";
+
+struct Plugin {
+    HMODULE module;
+    GirTextProc version, name, description;
+    GirDeviceNumProc devicenum;
+    GirRequestedApiProc requestedApi;
+    GirOpenProc open;
+    GirControlProc start, stop, close;
+    WNDPROC wndProc;
+};
+Plugin g_plugin;
+
+std::string ProgramPath() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    return path;
+}
+
+std::string PluginPath() {
+    std::string path = ProgramPath();
+    return path.substr(0, path.find_last_of("\\/") + 1) + "KVORemote.dll";
+}
+
+template <typename Proc>
+bool Find(Proc* proc, const char* name) {
+    // FARPROC is only a placeholder type; go through void* as hosts do.
+    *proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(g_plugin.module, name)));
+    return *proc != nullptr;
+}
+
+bool LoadPlugin() {
+    g_plugin.module = LoadLibraryA(PluginPath().c_str());
+    return g_plugin.module && Find(&g_plugin.version, "gir_version") &&
+           Find(&g_plugin.name, "gir_name") && Find(&g_plugin.description, "gir_description") &&
+           Find(&g_plugin.devicenum, "gir_devicenum") &&
+           Find(&g_plugin.requestedApi, "gir_requested_api") && Find(&g_plugin.open, "gir_open") &&
+           Find(&g_plugin.start, "gir_start") && Find(&g_plugin.stop, "gir_stop") &&
+           Find(&g_plugin.close, "gir_close") && Find(&g_plugin.wndProc, "WndProc");
+}
+
+// ---- the host's trigger ----
+
+struct Event {
+    bool hasText;
+    std::string text;
+    void* data;
+    int flags;
+    int deviceNumber;
+    DWORD threadId;
+};
+std::mutex g_eventLock;
+std::vector<Event> g_events;
+
+int WINAPI Trigger(char* text, void* data, int flags, int deviceNumber) {
+    std::lock_guard<std::mutex> lock(g_eventLock);
+    g_events.push_back({text != nullptr, text ? text : "", data, flags, deviceNumber,
+                        GetCurrentThreadId()});
+    return 1;
+}
+
+std::vector<Event> Events() {
+    std::lock_guard<std::mutex> lock(g_eventLock);
+    return g_events;
+}
+
+std::vector<std::string> EventNames() {
+    std::vector<std::string> names;
+    for (const Event& event : Events()) names.push_back(event.text);
+    return names;
+}
+
+HostFunctions HostRecord(HostEventTrigger trigger) {
+    HostFunctions record;
+    std::memset(&record, 0, sizeof record);
+    record.size = kHostFunctionsSize;
+    record.eventTrigger = trigger;
+    return record;
+}
+
+// ---- the platform's side of raw input, substituted ----
+
+const uintptr_t kFirstHandle = 0x7000;
+std::vector<std::vector<BYTE>> g_records;
+DWORD g_inputThread = 0;
+LONG g_readsFromOtherThreads = 0;
+
+UINT WINAPI ServeRawInput(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size,
+                          UINT headerSize) {
+    size_t index = reinterpret_cast<uintptr_t>(rawInput) - kFirstHandle;
+    if (command != RID_INPUT || headerSize != sizeof(RAWINPUTHEADER) || !size ||
+        index >= g_records.size())
+        return static_cast<UINT>(-1);
+    // As on Windows and Wine: only the receiving thread may read the handle.
+    if (GetCurrentThreadId() != g_inputThread) {
+        InterlockedIncrement(&g_readsFromOtherThreads);
+        return static_cast<UINT>(-1);
+    }
+    const std::vector<BYTE>& record = g_records[index];
+    if (!data) {
+        *size = static_cast<UINT>(record.size());
+        return 0;
+    }
+    if (*size < record.size()) return static_cast<UINT>(-1);
+    std::memcpy(data, record.data(), record.size());
+    return static_cast<UINT>(record.size());
+}
+
+typedef BOOL(WINAPI* RegisterProc)(PCRAWINPUTDEVICE, UINT, UINT);
+RegisterProc g_realRegister = nullptr;
+std::vector<RAWINPUTDEVICE> g_registered;
+UINT g_registeredEntrySize = 0;
+int g_registerCalls = 0;
+
+BOOL WINAPI RecordRegistration(PCRAWINPUTDEVICE devices, UINT count, UINT size) {
+    ++g_registerCalls;
+    g_registered.assign(devices, devices + count);
+    g_registeredEntrySize = size;
+    return g_realRegister(devices, count, size);
+}
+
+void SubstituteRawInput() {
+    void** read = FindImportSlot(g_plugin.module, "USER32.dll", "GetRawInputData");
+    void** registration =
+        FindImportSlot(g_plugin.module, "USER32.dll", "RegisterRawInputDevices");
+    ASSERT_NE(read, nullptr);
+    ASSERT_NE(registration, nullptr);
+    PatchImportSlot(read, reinterpret_cast<void*>(ServeRawInput));
+    g_realRegister = reinterpret_cast<RegisterProc>(
+        PatchImportSlot(registration, reinterpret_cast<void*>(RecordRegistration)));
+}
+
+// ---- looking at the process and its windows ----
+
+int CountCaptureWindows() {
+    int count = 0;
+    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, kCaptureClass, nullptr))
+        ++count;
+    return count;
+}
+
+HWND OwnCaptureWindow() {
+    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, kCaptureClass, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) return window;
+    }
+    return nullptr;
+}
+
+int CountThreads() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
+}
+
+bool ThreadHasEnded(DWORD threadId) {
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
+    if (!thread) return true;
+    bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return ended;
+}
+
+void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+}
+
+bool WaitForEvents(size_t count, DWORD timeoutMs = 5000) {
+    DWORD start = GetTickCount();
+    while (Events().size() < count) {
+        if (GetTickCount() - start > timeoutMs) return false;
+        Pump();
+        Sleep(1);
+    }
+    return true;
+}
+
+// What a receiver's press does: WM_INPUT to the capture window, on its thread.
+void Press(HWND window, const std::vector<BYTE>& record) {
+    g_records.push_back(record);
+    LPARAM handle = static_cast<LPARAM>(kFirstHandle + g_records.size() - 1);
+    EXPECT_EQ(SendMessageA(window, WM_INPUT, RIM_INPUTSINK, handle), 0);
+}
+
+DWORD RunChild(const char* mode) {
+    std::string command = "\"" + ProgramPath() + "\" --child " + mode;
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process))
+        return 1000;
+    DWORD code = 1001;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
+        GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return code;
+}
+
+// ---- identity ----
+
+const char kMarker = '\x5A';
+
+std::string TextExport(GirTextProc proc, BYTE size) {
+    std::vector<char> buffer(size + 8, kMarker);
+    EXPECT_EQ(proc(buffer.data(), size), buffer.data());
+    return std::string(buffer.begin(), buffer.end());
+}
+
+std::string Marked(const std::string& written, BYTE size) {
+    return written + std::string(size + 8 - written.size(), kMarker);
+}
+
+TEST(HostLoadsPlugin, IdentityAnswersAsTheHostExpects) {
+    EXPECT_EQ(TextExport(g_plugin.version, 10), Marked(std::string("1.0") + std::string(7, '\0'), 10));
+    EXPECT_EQ(TextExport(g_plugin.name, 4), Marked("KVOR", 4));
+    EXPECT_EQ(TextExport(g_plugin.name, 10), Marked(std::string("KVORemote") + '\0', 10));
+    EXPECT_EQ(TextExport(g_plugin.description, 0), Marked("", 0));
+    EXPECT_EQ(TextExport(g_plugin.description, 40),
+              Marked(std::string("KVO Remote Controller by Quorlen") + std::string(8, '\0'), 40));
+    EXPECT_EQ(g_plugin.version(nullptr, 10), nullptr);
+    EXPECT_EQ(g_plugin.devicenum(), 80);
+    EXPECT_EQ(g_plugin.requestedApi(7), 1);
+}
+
+TEST(HostLoadsPlugin, OpenAcceptsOnlyTheHostsRecordSize) {
+    HostFunctions record = HostRecord(Trigger);
+    EXPECT_EQ(g_plugin.open(1, 2, 3, &record), 1);
+    record.size = 111;
+    EXPECT_EQ(g_plugin.open(1, 2, 3, &record), 0);
+    record.size = 113;
+    EXPECT_EQ(g_plugin.open(1, 2, 3, &record), 0);
+    EXPECT_EQ(g_plugin.open(1, 2, 3, nullptr), 0);
+}
+
+// ---- capture ----
+
+class HostCaptures : public ::testing::Test {
+protected:
+    void SetUp() override {
+        HostFunctions record = HostRecord(Trigger);
+        ASSERT_EQ(g_plugin.open(0, 0, 0, &record), 1);
+        std::lock_guard<std::mutex> lock(g_eventLock);
+        g_events.clear();
+        g_inputThread = GetCurrentThreadId();
+        g_readsFromOtherThreads = 0;
+        threadsBefore_ = CountThreads();
+    }
+    void TearDown() override {
+        g_plugin.stop();
+        EXPECT_EQ(OwnCaptureWindow(), nullptr);
+        EXPECT_EQ(CountThreads(), threadsBefore_);
+        EXPECT_EQ(g_readsFromOtherThreads, 0) << "raw input must be read on the window's thread";
+    }
+    HWND Start() {
+        EXPECT_EQ(g_plugin.start(), 1);
+        HWND window = OwnCaptureWindow();
+        EXPECT_NE(window, nullptr);
+        return window;
+    }
+    int threadsBefore_ = 0;
+};
+
+TEST_F(HostCaptures, PressesBecomeEventsOnTheWorker) {
+    HWND window = Start();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+    EXPECT_FALSE(IsWindowVisible(window));
+
+    Press(window, HidReport({0x04, 0x0D}));
+    Press(window, HidReport({0x01, 0xCD, 0x00}));
+    Press(window, HidReport({0x02, 0x00}));
+    Press(window, KeyboardRecord());
+    Press(window, HidReport({0x01, 0x02, 0x03, 0x04, 0x05}));
+    Press(window, HidReport({0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F}));
+    Press(window, HidRecord(2, 2, {0x01, 0x0A, 0x01, 0x0B}));
+    Press(window, HidReport({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07}));
+    ASSERT_TRUE(WaitForEvents(6));
+    Sleep(50);
+    EXPECT_EQ(EventNames(), (std::vector<std::string>{"KVO000000040D", "KVO000001CD00",
+                                                      "KVO0102030405", "K0A0B0C0D0E0F",
+                                                      "KVO00010A010B", "01020304050607"}));
+    for (const Event& event : Events()) {
+        EXPECT_TRUE(event.hasText);
+        EXPECT_EQ(event.data, nullptr);
+        EXPECT_EQ(event.flags, 0);
+        EXPECT_EQ(event.deviceNumber, 80);
+        EXPECT_NE(event.threadId, GetCurrentThreadId());
+    }
+}
+
+TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinks) {
+    g_registerCalls = 0;
+    HWND window = Start();
+    EXPECT_EQ(g_registerCalls, 1);
+    EXPECT_EQ(g_registeredEntrySize, 12u);
+    ASSERT_EQ(g_registered.size(), 2u);
+    EXPECT_EQ(g_registered[0].usUsagePage, 0xFFBC);
+    EXPECT_EQ(g_registered[0].usUsage, 0x88);
+    EXPECT_EQ(g_registered[1].usUsagePage, 0x000C);
+    EXPECT_EQ(g_registered[1].usUsage, 0x0001);
+    for (const RAWINPUTDEVICE& device : g_registered) {
+        EXPECT_EQ(device.dwFlags, static_cast<DWORD>(RIDEV_INPUTSINK));
+        EXPECT_EQ(device.hwndTarget, window);
+    }
+}
+
+TEST_F(HostCaptures, StartTwiceMakesOneWorkerAndOneWindow) {
+    Start();
+    int threads = CountThreads();
+    EXPECT_EQ(threads, threadsBefore_ + 1);
+    EXPECT_EQ(g_plugin.start(), 1);
+    EXPECT_EQ(CountThreads(), threads);
+    EXPECT_EQ(CountCaptureWindows(), 1);
+}
+
+TEST_F(HostCaptures, StopEndsWorkerAndWindowAndCaptureCanStartAgain) {
+    HWND window = Start();
+    Press(window, HidReport({0x04, 0x0D}));
+    ASSERT_TRUE(WaitForEvents(1));
+    DWORD worker = Events()[0].threadId;
+
+    EXPECT_EQ(g_plugin.stop(), 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(ThreadHasEnded(worker));
+    EXPECT_EQ(CountThreads(), threadsBefore_);
+    EXPECT_EQ(g_plugin.stop(), 1);
+
+    window = Start();
+    Press(window, HidReport({0x01, 0xE9, 0x00}));
+    ASSERT_TRUE(WaitForEvents(2));
+    EXPECT_EQ(EventNames()[1], "KVO000001E900");
+    EXPECT_NE(Events()[1].threadId, worker);
+}
+
+TEST_F(HostCaptures, CloseWhileCapturingStops) {
+    HWND window = Start();
+    EXPECT_EQ(g_plugin.close(), 1);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(CountThreads(), threadsBefore_);
+    EXPECT_EQ(g_plugin.close(), 1);
+}
+
+TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
+    HWND window = Start();
+    EXPECT_EQ(RunChild("start-beside-capture"), 0u);
+    EXPECT_TRUE(IsWindow(window));
+    Press(window, HidReport({0x01, 0xCD, 0x00}));
+    ASSERT_TRUE(WaitForEvents(1));
+    EXPECT_EQ(EventNames()[0], "KVO000001CD00");
+}
+
+TEST_F(HostCaptures, OwnerThatExitsLeavesCaptureFree) {
+    EXPECT_EQ(RunChild("capture-and-exit"), 0u);
+    EXPECT_NE(Start(), nullptr);
+}
+
+TEST_F(HostCaptures, OwnerThatDiesLeavesCaptureFree) {
+    EXPECT_EQ(RunChild("capture-and-die"), 0u);
+    EXPECT_NE(Start(), nullptr);
+}
+
+// ---- the child process ----
+
+int ChildMain(const std::string& mode) {
+    if (!LoadPlugin()) return 90;
+    if (mode == "start-beside-capture") {
+        int windows = CountCaptureWindows();
+        if (g_plugin.start() != 1) return 1;
+        if (CountCaptureWindows() != windows || OwnCaptureWindow()) return 2;
+        if (g_plugin.stop() != 1 || g_plugin.close() != 1) return 3;
+        return 0;
+    }
+    if (g_plugin.start() != 1 || !OwnCaptureWindow()) return 4;
+    if (mode == "capture-and-exit") return 0;
+    if (mode == "capture-and-die") TerminateProcess(GetCurrentProcess(), 0);
+    return 5;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2]);
+    if (!LoadPlugin()) {
+        std::fprintf(stderr, "cannot load %s with all its exports\n", PluginPath().c_str());
+        return 2;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    ::testing::AddGlobalTestEnvironment(new ::testing::Environment());
+    SubstituteRawInput();
+    return RUN_ALL_TESTS();
+}
