@@ -10,29 +10,22 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "ImportPatch.h"
-#include "plugin/Exports.h"
-#include "support/Records.h"
+#include "PluginHost.h"
+#include "RawInputRecords.h"
+#include "RawInputServer.h"
 
 namespace {
 
 const char kCaptureClass[] = "KVORemoteCaptureClass";
 
-struct Plugin {
-    HMODULE module;
-    GirTextProc version, name, description;
-    GirDeviceNumProc devicenum;
-    GirRequestedApiProc requestedApi;
-    GirOpenProc open;
-    GirControlProc start, stop, close;
-    WNDPROC wndProc;
-};
-Plugin g_plugin;
+PluginExports g_plugin;
 
 std::string ProgramPath() {
     char path[MAX_PATH];
@@ -40,26 +33,11 @@ std::string ProgramPath() {
     return path;
 }
 
-std::string PluginPath() {
-    std::string path = ProgramPath();
-    return path.substr(0, path.find_last_of("\\/") + 1) + "KVORemote.dll";
-}
-
-template <typename Proc>
-bool Find(Proc* proc, const char* name) {
-    // FARPROC is only a placeholder type; go through void* as hosts do.
-    *proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(g_plugin.module, name)));
-    return *proc != nullptr;
-}
-
 bool LoadPlugin() {
-    g_plugin.module = LoadLibraryA(PluginPath().c_str());
-    return g_plugin.module && Find(&g_plugin.version, "gir_version") &&
-           Find(&g_plugin.name, "gir_name") && Find(&g_plugin.description, "gir_description") &&
-           Find(&g_plugin.devicenum, "gir_devicenum") &&
-           Find(&g_plugin.requestedApi, "gir_requested_api") && Find(&g_plugin.open, "gir_open") &&
-           Find(&g_plugin.start, "gir_start") && Find(&g_plugin.stop, "gir_stop") &&
-           Find(&g_plugin.close, "gir_close") && Find(&g_plugin.wndProc, "WndProc");
+    std::string error;
+    if (LoadPluginExports(PluginBesideProgram(), &g_plugin, &error)) return true;
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return false;
 }
 
 // ---- the host's trigger ----
@@ -103,32 +81,6 @@ HostFunctions HostRecord(HostEventTrigger trigger) {
 
 // ---- the platform's side of raw input, substituted ----
 
-const uintptr_t kFirstHandle = 0x7000;
-std::vector<std::vector<BYTE>> g_records;
-DWORD g_inputThread = 0;
-LONG g_readsFromOtherThreads = 0;
-
-UINT WINAPI ServeRawInput(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size,
-                          UINT headerSize) {
-    size_t index = reinterpret_cast<uintptr_t>(rawInput) - kFirstHandle;
-    if (command != RID_INPUT || headerSize != sizeof(RAWINPUTHEADER) || !size ||
-        index >= g_records.size())
-        return static_cast<UINT>(-1);
-    // As on Windows and Wine: only the receiving thread may read the handle.
-    if (GetCurrentThreadId() != g_inputThread) {
-        InterlockedIncrement(&g_readsFromOtherThreads);
-        return static_cast<UINT>(-1);
-    }
-    const std::vector<BYTE>& record = g_records[index];
-    if (!data) {
-        *size = static_cast<UINT>(record.size());
-        return 0;
-    }
-    if (*size < record.size()) return static_cast<UINT>(-1);
-    std::memcpy(data, record.data(), record.size());
-    return static_cast<UINT>(record.size());
-}
-
 typedef BOOL(WINAPI* RegisterProc)(PCRAWINPUTDEVICE, UINT, UINT);
 RegisterProc g_realRegister = nullptr;
 std::vector<RAWINPUTDEVICE> g_registered;
@@ -142,15 +94,13 @@ BOOL WINAPI RecordRegistration(PCRAWINPUTDEVICE devices, UINT count, UINT size) 
     return g_realRegister(devices, count, size);
 }
 
-void SubstituteRawInput() {
-    void** read = FindImportSlot(g_plugin.module, "USER32.dll", "GetRawInputData");
+bool SubstituteRawInput() {
     void** registration =
         FindImportSlot(g_plugin.module, "USER32.dll", "RegisterRawInputDevices");
-    ASSERT_NE(read, nullptr);
-    ASSERT_NE(registration, nullptr);
-    PatchImportSlot(read, reinterpret_cast<void*>(ServeRawInput));
+    if (!registration || !InstallRawInputServer(g_plugin.module)) return false;
     g_realRegister = reinterpret_cast<RegisterProc>(
         PatchImportSlot(registration, reinterpret_cast<void*>(RecordRegistration)));
+    return true;
 }
 
 // ---- looking at the process and its windows ----
@@ -161,16 +111,6 @@ int CountCaptureWindows() {
          window = FindWindowExA(nullptr, window, kCaptureClass, nullptr))
         ++count;
     return count;
-}
-
-HWND OwnCaptureWindow() {
-    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureClass, nullptr); window;
-         window = FindWindowExA(nullptr, window, kCaptureClass, nullptr)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process == GetCurrentProcessId()) return window;
-    }
-    return nullptr;
 }
 
 int CountThreads() {
@@ -209,8 +149,7 @@ bool WaitForEvents(size_t count, DWORD timeoutMs = 5000) {
 
 // What a receiver's press does: WM_INPUT to the capture window, on its thread.
 void Press(HWND window, const std::vector<BYTE>& record) {
-    g_records.push_back(record);
-    LPARAM handle = static_cast<LPARAM>(kFirstHandle + g_records.size() - 1);
+    LPARAM handle = reinterpret_cast<LPARAM>(ServeRawInput(record));
     EXPECT_EQ(SendMessageA(window, WM_INPUT, RIM_INPUTSINK, handle), 0);
 }
 
@@ -276,23 +215,25 @@ protected:
         ASSERT_EQ(g_plugin.open(0, 0, 0, &record), 1);
         std::lock_guard<std::mutex> lock(g_eventLock);
         g_events.clear();
-        g_inputThread = GetCurrentThreadId();
-        g_readsFromOtherThreads = 0;
+        SetRawInputThread(GetCurrentThreadId());
+        readsBefore_ = RawInputReadsFromOtherThreads();
         threadsBefore_ = CountThreads();
     }
     void TearDown() override {
         g_plugin.stop();
-        EXPECT_EQ(OwnCaptureWindow(), nullptr);
+        EXPECT_EQ(FindOwnCaptureWindow(), nullptr);
         EXPECT_EQ(CountThreads(), threadsBefore_);
-        EXPECT_EQ(g_readsFromOtherThreads, 0) << "raw input must be read on the window's thread";
+        EXPECT_EQ(RawInputReadsFromOtherThreads(), readsBefore_)
+            << "raw input must be read on the window's thread";
     }
     HWND Start() {
         EXPECT_EQ(g_plugin.start(), 1);
-        HWND window = OwnCaptureWindow();
+        HWND window = FindOwnCaptureWindow();
         EXPECT_NE(window, nullptr);
         return window;
     }
     int threadsBefore_ = 0;
+    LONG readsBefore_ = 0;
 };
 
 TEST_F(HostCaptures, PressesBecomeEventsOnTheWorker) {
@@ -401,11 +342,11 @@ int ChildMain(const std::string& mode) {
     if (mode == "start-beside-capture") {
         int windows = CountCaptureWindows();
         if (g_plugin.start() != 1) return 1;
-        if (CountCaptureWindows() != windows || OwnCaptureWindow()) return 2;
+        if (CountCaptureWindows() != windows || FindOwnCaptureWindow()) return 2;
         if (g_plugin.stop() != 1 || g_plugin.close() != 1) return 3;
         return 0;
     }
-    if (g_plugin.start() != 1 || !OwnCaptureWindow()) return 4;
+    if (g_plugin.start() != 1 || !FindOwnCaptureWindow()) return 4;
     if (mode == "capture-and-exit") return 0;
     if (mode == "capture-and-die") TerminateProcess(GetCurrentProcess(), 0);
     return 5;
@@ -415,12 +356,11 @@ int ChildMain(const std::string& mode) {
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--child") == 0) return ChildMain(argv[2]);
-    if (!LoadPlugin()) {
-        std::fprintf(stderr, "cannot load %s with all its exports\n", PluginPath().c_str());
+    if (!LoadPlugin()) return 2;
+    ::testing::InitGoogleTest(&argc, argv);
+    if (!SubstituteRawInput()) {
+        std::fprintf(stderr, "the plug-in does not import the raw input calls by name\n");
         return 2;
     }
-    ::testing::InitGoogleTest(&argc, argv);
-    ::testing::AddGlobalTestEnvironment(new ::testing::Environment());
-    SubstituteRawInput();
     return RUN_ALL_TESTS();
 }

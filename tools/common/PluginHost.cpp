@@ -1,0 +1,57 @@
+#include "PluginHost.h"
+
+#include <cstdio>
+
+static const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
+
+template <typename Proc>
+static bool FindExport(HMODULE module, const char* name, Proc* proc, std::string* error) {
+    // FARPROC is only a placeholder type; go through void* to the real one.
+    *proc = reinterpret_cast<Proc>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+    if (!*proc) *error = std::string("the plug-in has no export named ") + name;
+    return *proc != nullptr;
+}
+
+bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::string* error) {
+    plugin->module = LoadLibraryA(path.c_str());
+    if (!plugin->module) {
+        char code[32];
+        std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(GetLastError()));
+        *error = "cannot load " + path + " (error " + code + ")";
+        return false;
+    }
+    HMODULE m = plugin->module;
+    return FindExport(m, "gir_version", &plugin->version, error) &&
+           FindExport(m, "gir_name", &plugin->name, error) &&
+           FindExport(m, "gir_description", &plugin->description, error) &&
+           FindExport(m, "gir_devicenum", &plugin->devicenum, error) &&
+           FindExport(m, "gir_requested_api", &plugin->requestedApi, error) &&
+           FindExport(m, "gir_open", &plugin->open, error) &&
+           FindExport(m, "gir_start", &plugin->start, error) &&
+           FindExport(m, "gir_stop", &plugin->stop, error) &&
+           FindExport(m, "gir_close", &plugin->close, error) &&
+           FindExport(m, "WndProc", &plugin->wndProc, error);
+}
+
+std::string PluginBesideProgram() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string program(path, length);
+    return program.substr(0, program.find_last_of("\\/") + 1) + "KVORemote.dll";
+}
+
+HWND FindOwnCaptureWindow() {
+    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, kCaptureWindowClass, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process == GetCurrentProcessId()) return window;
+    }
+    return nullptr;
+}
+
+std::string PluginText(GirTextProc proc) {
+    char buffer[256] = {};
+    proc(buffer, 255);
+    return buffer;
+}

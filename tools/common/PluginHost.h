@@ -1,0 +1,32 @@
+// What every host of KVORemote.dll does: load it by path, find its exports,
+// and find the capture window it made.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "plugin/Exports.h"
+
+struct PluginExports {
+    HMODULE module;
+    GirTextProc version, name, description;
+    GirDeviceNumProc devicenum;
+    GirRequestedApiProc requestedApi;
+    GirOpenProc open;
+    GirControlProc start, stop, close;
+    WNDPROC wndProc;
+};
+
+// Loads the DLL at `path` and finds all ten exports.  On failure `error`
+// says what failed (the load, or which export is missing).
+bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::string* error);
+
+// KVORemote.dll beside the running program.
+std::string PluginBesideProgram();
+
+// The capture window that this process owns, if any.
+HWND FindOwnCaptureWindow();
+
+// Text from one of the plug-in's text exports, terminated whatever it wrote.
+std::string PluginText(GirTextProc proc);

@@ -1,0 +1,25 @@
+// Serves raw input records to KVORemote.dll in place of the platform.
+//
+// Without a HID device there is no raw input to read, so the DLL's import of
+// GetRawInputData is pointed here.  Each record gets a handle; sending
+// WM_INPUT with that handle to the capture window then takes the DLL's real
+// road from the window to the host.  As on Windows, only the thread that
+// received the message may read the handle.
+#pragma once
+
+#include <windows.h>
+
+#include <vector>
+
+// Patches the DLL's import; false if it does not import GetRawInputData.
+bool InstallRawInputServer(HMODULE plugin);
+
+// The thread that will receive WM_INPUT (the one that called gir_start).
+void SetRawInputThread(DWORD threadId);
+
+// A handle for `record`, valid until ForgetRawInput.
+HRAWINPUT ServeRawInput(const std::vector<BYTE>& record);
+void ForgetRawInput();
+
+// Reads attempted from a thread other than the receiving one.
+LONG RawInputReadsFromOtherThreads();

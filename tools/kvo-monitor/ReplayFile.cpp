@@ -1,0 +1,120 @@
+#include "ReplayFile.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "RawInputRecords.h"
+
+// A generous bound on one message; real HID reports are a few dozen bytes.
+static const unsigned long kMaximumReportBytes = 65536;
+
+static bool ParseCount(const std::string& word, unsigned long* value) {
+    if (word.empty() || word.find_first_not_of("0123456789") != std::string::npos) return false;
+    errno = 0;
+    *value = std::strtoul(word.c_str(), nullptr, 10);
+    return errno == 0 && *value <= kMaximumReportBytes;
+}
+
+static int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+static bool ParseHexWord(const std::string& word, std::vector<BYTE>* bytes, std::string* error) {
+    if (word.size() % 2 != 0) {
+        *error = "'" + word + "' is not whole bytes: write each byte as two hex digits";
+        return false;
+    }
+    for (size_t i = 0; i < word.size(); i += 2) {
+        int high = HexValue(word[i]), low = HexValue(word[i + 1]);
+        if (high < 0 || low < 0) {
+            *error = "'" + word + "' is not hexadecimal";
+            return false;
+        }
+        bytes->push_back(static_cast<BYTE>(high * 16 + low));
+    }
+    return true;
+}
+
+static bool ParseHidLine(std::istringstream& words, std::vector<BYTE>* record,
+                         std::string* error) {
+    std::string sizeWord, countWord;
+    unsigned long size = 0, count = 0;
+    if (!(words >> sizeWord >> countWord)) {
+        *error = "'hid' needs SIZE and COUNT before the report bytes";
+        return false;
+    }
+    if (!ParseCount(sizeWord, &size) || !ParseCount(countWord, &count) ||
+        (count != 0 && size > kMaximumReportBytes / count)) {
+        *error = "SIZE and COUNT must be whole numbers whose product is at most 65536";
+        return false;
+    }
+    std::vector<BYTE> reports;
+    for (std::string word; words >> word;)
+        if (!ParseHexWord(word, &reports, error)) return false;
+    if (reports.size() != size * count) {
+        *error = "expected " + std::to_string(size * count) + " report bytes (" +
+                 std::to_string(size) + " x " + std::to_string(count) + "), found " +
+                 std::to_string(reports.size());
+        return false;
+    }
+    *record = HidRecord(static_cast<DWORD>(size), static_cast<DWORD>(count), reports);
+    return true;
+}
+
+static bool ParseLine(const std::string& line, bool* empty, std::vector<BYTE>* record,
+                      std::string* error) {
+    std::istringstream words(line.substr(0, line.find('#')));
+    std::string kind;
+    *empty = !(words >> kind);
+    if (*empty) return true;
+    if (kind == "hid") return ParseHidLine(words, record, error);
+    if (kind == "keyboard" || kind == "mouse") {
+        *record = kind == "keyboard" ? KeyboardRecord() : MouseRecord();
+        std::string extra;
+        if (words >> extra) {
+            *error = "'" + kind + "' takes nothing after it";
+            return false;
+        }
+        return true;
+    }
+    *error = "unknown message kind '" + kind + "' (expected hid, keyboard or mouse)";
+    return false;
+}
+
+bool ParseReplay(const std::string& text, const std::string& name,
+                 std::vector<ReplayMessage>* messages, std::string* error) {
+    std::vector<ReplayMessage> parsed;
+    std::istringstream lines(text);
+    int number = 0;
+    for (std::string line; std::getline(lines, line);) {
+        ++number;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        bool empty = false;
+        std::vector<BYTE> record;
+        std::string what;
+        if (!ParseLine(line, &empty, &record, &what)) {
+            *error = name + ":" + std::to_string(number) + ": " + what;
+            return false;
+        }
+        if (!empty) parsed.push_back({number, record});
+    }
+    messages->swap(parsed);
+    return true;
+}
+
+bool ReadReplayFile(const std::string& path, std::vector<ReplayMessage>* messages,
+                    std::string* error) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) {
+        *error = path + ": cannot open the file";
+        return false;
+    }
+    std::ostringstream text;
+    text << file.rdbuf();
+    return ParseReplay(text.str(), path, messages, error);
+}

@@ -1,0 +1,209 @@
+// kvo-monitor: a console host for KVORemote.dll.  It loads the plug-in the
+// way a home-automation host does and prints every event it sends, live from
+// a receiver or from a recording of raw input messages.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PluginHost.h"
+#include "RawInputServer.h"
+#include "ReplayFile.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kvo-monitor [--dll PATH] [--replay FILE [--pace MS]]\n"
+    "\n"
+    "Loads KVORemote.dll as a host does and prints one line per event it sends:\n"
+    "a running count, milliseconds since capture started, the event name and the\n"
+    "device number.\n"
+    "\n"
+    "  --dll PATH      the plug-in to load (default: KVORemote.dll beside this program)\n"
+    "  --replay FILE   feed the raw input messages recorded in FILE through the\n"
+    "                  plug-in instead of waiting for a receiver; ends with the file\n"
+    "  --pace MS       wait MS milliseconds between replayed messages\n"
+    "  --help          show this text\n"
+    "\n"
+    "Without --replay it captures live until Ctrl-C.\n";
+
+struct Options {
+    std::string dll;
+    std::string replay;
+    DWORD paceMs = 0;
+    bool help = false;
+};
+
+bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+    bool paced = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string option = argv[i];
+        if (option == "--help" || option == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (option != "--dll" && option != "--replay" && option != "--pace") {
+            *error = "unknown option '" + option + "'";
+            return false;
+        }
+        if (i + 1 >= argc) {
+            *error = option + " needs a value";
+            return false;
+        }
+        std::string value = argv[++i];
+        if (option == "--dll") options->dll = value;
+        if (option == "--replay") options->replay = value;
+        if (option == "--pace") {
+            char* end = nullptr;
+            unsigned long ms = std::strtoul(value.c_str(), &end, 10);
+            if (value.empty() || *end || ms > 60000) {
+                *error = "--pace takes milliseconds from 0 to 60000, not '" + value + "'";
+                return false;
+            }
+            options->paceMs = static_cast<DWORD>(ms);
+            paced = true;
+        }
+    }
+    if (paced && options->replay.empty()) {
+        *error = "--pace goes with --replay";
+        return false;
+    }
+    return true;
+}
+
+LARGE_INTEGER g_started;
+LARGE_INTEGER g_frequency;
+LONG g_events = 0;
+DWORD g_mainThread = 0;
+
+// The plug-in calls this on its worker thread, once per event.
+int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
+    LONG count = InterlockedIncrement(&g_events);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    double ms = static_cast<double>(now.QuadPart - g_started.QuadPart) * 1000.0 /
+                static_cast<double>(g_frequency.QuadPart);
+    std::printf("%6ld %10.3f ms  %s  device %d\n", static_cast<long>(count), ms,
+                text ? text : "(no text)", deviceNumber);
+    std::fflush(stdout);
+    return 0;
+}
+
+// Ctrl-C arrives on a thread of its own; the thread that owns the capture
+// window must be the one to stop capture, so it is told to leave its loop.
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
+        return FALSE;
+    PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
+    return TRUE;
+}
+
+void PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// The capture window lives on this thread: its messages are pumped here
+// until Ctrl-C posts WM_QUIT.
+void RunLive() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+// Each recorded message takes the road a real one takes: WM_INPUT to the
+// capture window, whose procedure reads the record through GetRawInputData.
+bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::string* error) {
+    HWND window = FindOwnCaptureWindow();
+    if (!window) {
+        *error = "gir_start succeeded but made no capture window";
+        return false;
+    }
+    for (size_t i = 0; i < messages.size(); ++i) {
+        if (i > 0 && paceMs) Sleep(paceMs);
+        PumpMessages();
+        SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
+                     reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
+    }
+    PumpMessages();
+    return true;
+}
+
+int Fail(const std::string& what) {
+    std::fprintf(stderr, "kvo-monitor: %s\n", what.c_str());
+    return 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    std::string error;
+    if (!ParseOptions(argc, argv, &options, &error)) {
+        std::fprintf(stderr, "kvo-monitor: %s\n\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    // The whole recording is read before anything reaches the plug-in.
+    std::vector<ReplayMessage> messages;
+    if (!options.replay.empty() && !ReadReplayFile(options.replay, &messages, &error))
+        return Fail(error);
+
+    PluginExports plugin;
+    std::string path = options.dll.empty() ? PluginBesideProgram() : options.dll;
+    if (!LoadPluginExports(path, &plugin, &error)) return Fail(error);
+    std::printf("%s %s: %s\n", PluginText(plugin.name).c_str(),
+                PluginText(plugin.version).c_str(), PluginText(plugin.description).c_str());
+    std::printf("device number %d, requested host API %d\n", plugin.devicenum(),
+                plugin.requestedApi(1));
+
+    if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
+        return Fail("the plug-in does not import GetRawInputData; cannot replay");
+    SetRawInputThread(GetCurrentThreadId());
+
+    HostFunctions record;
+    std::memset(&record, 0, sizeof record);
+    record.size = kHostFunctionsSize;
+    record.eventTrigger = PrintEvent;
+    if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
+
+    // This thread needs its message queue before Ctrl-C can post to it.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    g_mainThread = GetCurrentThreadId();
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    QueryPerformanceFrequency(&g_frequency);
+    QueryPerformanceCounter(&g_started);
+    if (plugin.start() != 1) return Fail("gir_start failed: capture did not start");
+
+    bool replayed = true;
+    if (options.replay.empty()) {
+        std::printf("capturing; press Ctrl-C to stop\n");
+        std::fflush(stdout);
+        RunLive();
+    } else {
+        std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
+                    options.replay.c_str());
+        std::fflush(stdout);
+        replayed = RunReplay(messages, options.paceMs, &error);
+    }
+
+    // gir_stop lets the worker deliver everything already queued first.
+    plugin.stop();
+    plugin.close();
+    std::printf("stopped after %ld events\n", static_cast<long>(g_events));
+    return replayed ? 0 : Fail(error);
+}
