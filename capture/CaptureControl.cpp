@@ -43,12 +43,23 @@ static bool StartWorker() {
     return g_workerThread != nullptr;
 }
 
+// A queue full of presses (Windows takes 10,000) refuses WM_QUIT like any
+// other message.  The worker is emptying it, so keep offering, for as long
+// as the stop would wait anyway.
+static void PostQuitToWorker() {
+    for (DWORD waited = 0; waited < kStopTimeoutMs; ++waited) {
+        if (PostThreadMessageA(g_sharedCaptureState.workerThreadId, WM_QUIT, 0, 0)) return;
+        if (GetLastError() != ERROR_NOT_ENOUGH_QUOTA) return;  // no queue: the worker is gone
+        Sleep(1);
+    }
+}
+
 // Windows lets only the window's own thread destroy it, so the window goes
 // only when this runs on the thread that called gir_start; the worker is
 // stopped either way.
 static void StopCapture() {
     if (g_sharedCaptureState.captureWindow) DestroyWindow(g_sharedCaptureState.captureWindow);
-    PostThreadMessageA(g_sharedCaptureState.workerThreadId, WM_QUIT, 0, 0);
+    PostQuitToWorker();
     WaitForSingleObject(g_workerThread, kStopTimeoutMs);
     CloseHandle(g_workerThread);
     g_workerThread = nullptr;

@@ -230,8 +230,9 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
 }
 
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Armed failures look like a full queue, the way a live thread refuses.
     if (!Enter(Api::PostThreadMessageA)) {
-        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        SetError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
     std::lock_guard<std::mutex> lock(stub::g_lock);

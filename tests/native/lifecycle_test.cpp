@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "capture/CaptureWindow.h"
@@ -155,6 +156,29 @@ TEST_F(Capture, StopEndsWorkerAndWindowAndStartWorksAgain) {
     Press(HidReport({0x04, 0x0D}));
     ASSERT_TRUE(WaitForHostCalls(1));
     EXPECT_EQ(stub::CallCount(stub::Api::CreateThread), 2);
+}
+
+TEST_F(Capture, StopGetsThroughAFullQueue) {
+    ASSERT_EQ(gir_start(), 1);
+    stub::FailNext(stub::Api::PostThreadMessageA, 20);
+    EXPECT_EQ(gir_stop(), 1);
+    EXPECT_EQ(stub::LiveThreads(), 0);
+    EXPECT_EQ(stub::CallCount(stub::Api::PostThreadMessageA), 21);
+}
+
+// bench/run repeats this 2,000 times under LeakSanitizer (KVO_SOAK_CYCLES).
+TEST_F(Capture, ManyCyclesWithInputLeaveNothingBehind) {
+    const char* setting = std::getenv("KVO_SOAK_CYCLES");
+    int cycles = setting ? std::atoi(setting) : 50;
+    for (int cycle = 0; cycle < cycles; ++cycle) {
+        ASSERT_EQ(gir_start(), 1);
+        Press(HidReport({0x01, 0xCD, 0x00}));
+        Press(HidReport({0x01, 0x00, 0x00}));
+        Press(HidReport({0x01, 0xE9, 0x00}));
+        ASSERT_EQ(gir_stop(), 1);
+    }
+    EXPECT_EQ(HostCalls().size(), 2u * cycles);
+    // TearDown checks threads, windows, handles, heap blocks and strings.
 }
 
 TEST_F(Capture, CloseStopsARunningCapture) {

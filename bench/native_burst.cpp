@@ -1,0 +1,42 @@
+// The burst natively: N presses injected through the stand-in as fast as the
+// host thread can take them, then gir_stop; counts what arrived and in what
+// order.  Exits non-zero if anything was lost or reordered.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "capture/LibraryEntry.h"
+#include "plugin/Exports.h"
+#include "stub_control.h"
+#include "support/Records.h"
+
+static long g_events = 0, g_outOfOrder = 0, g_last = 0;
+
+static int WINAPI Count(char* text, void*, int, int) {
+    long sequence = std::strtol(text + 7, nullptr, 16);
+    if (sequence != g_last + 1) ++g_outOfOrder;
+    g_last = sequence;
+    ++g_events;
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    long count = argc > 1 ? std::atol(argv[1]) : 100000;
+    LibraryEntry(reinterpret_cast<HINSTANCE>(0x10000000), DLL_PROCESS_ATTACH, nullptr);
+    HostFunctions functions = {};
+    functions.size = kHostFunctionsSize;
+    functions.eventTrigger = Count;
+    gir_open(0, 0, 0, &functions);
+    if (gir_start() != 1) return 1;
+    for (long i = 1; i <= count; ++i) {
+        std::vector<BYTE> record = HidReport({0x01, static_cast<BYTE>(i >> 16),
+                                              static_cast<BYTE>(i >> 8), static_cast<BYTE>(i)});
+        stub::InjectRawInput(record.data(), record.size());
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+    }
+    gir_stop();
+    std::printf("sent %ld\ndelivered_before_stop_returned %ld\nout_of_order %ld\nworker_ended %s\n",
+                count, g_events, g_outOfOrder, stub::LiveThreads() == 0 ? "yes" : "no");
+    return g_events == count && g_outOfOrder == 0 ? 0 : 3;
+}
