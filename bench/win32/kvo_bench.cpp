@@ -14,7 +14,6 @@
 //
 // Output is "key value" lines for bench/run to collect.
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -203,25 +202,6 @@ int Stalled(LONG count) {
     return 0;
 }
 
-int CountThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
-int CountCaptureWindows() {
-    int count = 0;
-    for (HWND w = FindWindowExA(nullptr, nullptr, "KVORemoteCaptureClass", nullptr); w;
-         w = FindWindowExA(nullptr, w, "KVORemoteCaptureClass", nullptr))
-        ++count;
-    return count;
-}
-
 // Handle values are handed out lowest free first: if handles leaked, a new
 // one would come out ever higher.  A second view where GetProcessHandleCount
 // is not implemented (Wine answers 0).
@@ -235,7 +215,7 @@ int Soak(int cycles) {
     DWORD handlesBefore = 0, handlesAfter = 0;
     GetProcessHandleCount(GetCurrentProcess(), &handlesBefore);
     uintptr_t probeBefore = NextHandleValue();
-    int threadsBefore = CountThreads(), windowsBefore = CountCaptureWindows();
+    int threadsBefore = ProcessThreadCount(), windowsBefore = CountCaptureWindows();
     ResetCounts(0);
     LONG expected = 0;
     for (int cycle = 0; cycle < cycles; ++cycle) {
@@ -252,7 +232,7 @@ int Soak(int cycles) {
                 static_cast<long>(expected));
     std::printf("handles %lu -> %lu\nthreads %d -> %d\ncapture_windows %d -> %d\n",
                 static_cast<unsigned long>(handlesBefore), static_cast<unsigned long>(handlesAfter),
-                threadsBefore, CountThreads(), windowsBefore, CountCaptureWindows());
+                threadsBefore, ProcessThreadCount(), windowsBefore, CountCaptureWindows());
     return 0;
 }
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "plugin/Exports.h"
 
 static std::mutex g_lock;
 static std::condition_variable g_arrived;
@@ -30,12 +29,6 @@ HostFunctions RecordingHostFunctions() {
         functions.moreHostData[i] = static_cast<BYTE>(0xA0 + i);
     functions.eventTrigger = RecordingTrigger;
     return functions;
-}
-
-void BindRecordingHost() {
-    HostFunctions functions = RecordingHostFunctions();
-    gir_open(0, 0, 0, &functions);
-    ClearHostCalls();
 }
 
 std::vector<HostCall> HostCalls() {

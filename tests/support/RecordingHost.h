@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/Exports.h"
 #include "plugin/HostFunctions.h"
 
 struct HostCall {
@@ -23,11 +24,17 @@ int WINAPI RecordingTrigger(char* eventText, void* data, int flags, int deviceNu
 // with a pattern.
 HostFunctions RecordingHostFunctions();
 
-// Binds the recording host through gir_open and forgets earlier calls.
-void BindRecordingHost();
 
 std::vector<HostCall> HostCalls();
 std::vector<std::string> HostEventNames();
 void ClearHostCalls();
 // Waits until at least `count` calls arrived; false after `timeoutMs`.
 bool WaitForHostCalls(size_t count, DWORD timeoutMs = 5000);
+
+// Binds the recording host through the plug-in's gir_open (linked in) and
+// forgets earlier calls.
+inline void BindRecordingHost() {
+    HostFunctions functions = RecordingHostFunctions();
+    gir_open(0, 0, 0, &functions);
+    ClearHostCalls();
+}

@@ -20,10 +20,10 @@
 #include "PluginHost.h"
 #include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/RecordingHost.h"
 
 namespace {
 
-const char kCaptureClass[] = "KVORemoteCaptureClass";
 
 PluginExports g_plugin;
 
@@ -38,45 +38,6 @@ bool LoadPlugin() {
     if (LoadPluginExports(PluginBesideProgram(), &g_plugin, &error)) return true;
     std::fprintf(stderr, "%s\n", error.c_str());
     return false;
-}
-
-// ---- the host's trigger ----
-
-struct Event {
-    bool hasText;
-    std::string text;
-    void* data;
-    int flags;
-    int deviceNumber;
-    DWORD threadId;
-};
-std::mutex g_eventLock;
-std::vector<Event> g_events;
-
-int WINAPI Trigger(char* text, void* data, int flags, int deviceNumber) {
-    std::lock_guard<std::mutex> lock(g_eventLock);
-    g_events.push_back({text != nullptr, text ? text : "", data, flags, deviceNumber,
-                        GetCurrentThreadId()});
-    return 1;
-}
-
-std::vector<Event> Events() {
-    std::lock_guard<std::mutex> lock(g_eventLock);
-    return g_events;
-}
-
-std::vector<std::string> EventNames() {
-    std::vector<std::string> names;
-    for (const Event& event : Events()) names.push_back(event.text);
-    return names;
-}
-
-HostFunctions HostRecord(HostEventTrigger trigger) {
-    HostFunctions record;
-    std::memset(&record, 0, sizeof record);
-    record.size = kHostFunctionsSize;
-    record.eventTrigger = trigger;
-    return record;
 }
 
 // ---- the platform's side of raw input, substituted ----
@@ -105,25 +66,6 @@ bool SubstituteRawInput() {
 
 // ---- looking at the process and its windows ----
 
-int CountCaptureWindows() {
-    int count = 0;
-    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureClass, nullptr); window;
-         window = FindWindowExA(nullptr, window, kCaptureClass, nullptr))
-        ++count;
-    return count;
-}
-
-int CountThreads() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
-}
-
 bool ThreadHasEnded(DWORD threadId) {
     HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, threadId);
     if (!thread) return true;
@@ -139,7 +81,7 @@ void Pump() {
 
 bool WaitForEvents(size_t count, DWORD timeoutMs = 5000) {
     DWORD start = GetTickCount();
-    while (Events().size() < count) {
+    while (HostCalls().size() < count) {
         if (GetTickCount() - start > timeoutMs) return false;
         Pump();
         Sleep(1);
@@ -197,7 +139,7 @@ TEST(HostLoadsPlugin, IdentityAnswersAsTheHostExpects) {
 }
 
 TEST(HostLoadsPlugin, OpenAcceptsOnlyTheHostsRecordSize) {
-    HostFunctions record = HostRecord(Trigger);
+    HostFunctions record = RecordingHostFunctions();
     EXPECT_EQ(g_plugin.open(1, 2, 3, &record), 1);
     record.size = 111;
     EXPECT_EQ(g_plugin.open(1, 2, 3, &record), 0);
@@ -211,18 +153,17 @@ TEST(HostLoadsPlugin, OpenAcceptsOnlyTheHostsRecordSize) {
 class HostCaptures : public ::testing::Test {
 protected:
     void SetUp() override {
-        HostFunctions record = HostRecord(Trigger);
+        HostFunctions record = RecordingHostFunctions();
         ASSERT_EQ(g_plugin.open(0, 0, 0, &record), 1);
-        std::lock_guard<std::mutex> lock(g_eventLock);
-        g_events.clear();
+        ClearHostCalls();
         SetRawInputThread(GetCurrentThreadId());
         readsBefore_ = RawInputReadsFromOtherThreads();
-        threadsBefore_ = CountThreads();
+        threadsBefore_ = ProcessThreadCount();
     }
     void TearDown() override {
         g_plugin.stop();
         EXPECT_EQ(FindOwnCaptureWindow(), nullptr);
-        EXPECT_EQ(CountThreads(), threadsBefore_);
+        EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
         EXPECT_EQ(RawInputReadsFromOtherThreads(), readsBefore_)
             << "raw input must be read on the window's thread";
     }
@@ -252,10 +193,10 @@ TEST_F(HostCaptures, PressesBecomeEventsOnTheWorker) {
     Press(window, HidReport({0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07}));
     ASSERT_TRUE(WaitForEvents(6));
     Sleep(50);
-    EXPECT_EQ(EventNames(), (std::vector<std::string>{"KVO000000040D", "KVO000001CD00",
+    EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000000040D", "KVO000001CD00",
                                                       "KVO0102030405", "K0A0B0C0D0E0F",
                                                       "KVO00010A010B", "01020304050607"}));
-    for (const Event& event : Events()) {
+    for (const HostCall& event : HostCalls()) {
         EXPECT_TRUE(event.hasText);
         EXPECT_EQ(event.data, nullptr);
         EXPECT_EQ(event.flags, 0);
@@ -282,10 +223,10 @@ TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinks) {
 
 TEST_F(HostCaptures, StartTwiceMakesOneWorkerAndOneWindow) {
     Start();
-    int threads = CountThreads();
+    int threads = ProcessThreadCount();
     EXPECT_EQ(threads, threadsBefore_ + 1);
     EXPECT_EQ(g_plugin.start(), 1);
-    EXPECT_EQ(CountThreads(), threads);
+    EXPECT_EQ(ProcessThreadCount(), threads);
     EXPECT_EQ(CountCaptureWindows(), 1);
 }
 
@@ -293,26 +234,26 @@ TEST_F(HostCaptures, StopEndsWorkerAndWindowAndCaptureCanStartAgain) {
     HWND window = Start();
     Press(window, HidReport({0x04, 0x0D}));
     ASSERT_TRUE(WaitForEvents(1));
-    DWORD worker = Events()[0].threadId;
+    DWORD worker = HostCalls()[0].threadId;
 
     EXPECT_EQ(g_plugin.stop(), 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(ThreadHasEnded(worker));
-    EXPECT_EQ(CountThreads(), threadsBefore_);
+    EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
     EXPECT_EQ(g_plugin.stop(), 1);
 
     window = Start();
     Press(window, HidReport({0x01, 0xE9, 0x00}));
     ASSERT_TRUE(WaitForEvents(2));
-    EXPECT_EQ(EventNames()[1], "KVO000001E900");
-    EXPECT_NE(Events()[1].threadId, worker);
+    EXPECT_EQ(HostEventNames()[1], "KVO000001E900");
+    EXPECT_NE(HostCalls()[1].threadId, worker);
 }
 
 TEST_F(HostCaptures, CloseWhileCapturingStops) {
     HWND window = Start();
     EXPECT_EQ(g_plugin.close(), 1);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(CountThreads(), threadsBefore_);
+    EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
     EXPECT_EQ(g_plugin.close(), 1);
 }
 
@@ -322,7 +263,7 @@ TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
     EXPECT_TRUE(IsWindow(window));
     Press(window, HidReport({0x01, 0xCD, 0x00}));
     ASSERT_TRUE(WaitForEvents(1));
-    EXPECT_EQ(EventNames()[0], "KVO000001CD00");
+    EXPECT_EQ(HostEventNames()[0], "KVO000001CD00");
 }
 
 TEST_F(HostCaptures, OwnerThatExitsLeavesCaptureFree) {

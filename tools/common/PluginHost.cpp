@@ -1,5 +1,7 @@
 #include "PluginHost.h"
 
+#include <tlhelp32.h>
+
 #include <cstdio>
 
 static const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
@@ -48,6 +50,25 @@ HWND FindOwnCaptureWindow() {
         if (process == GetCurrentProcessId()) return window;
     }
     return nullptr;
+}
+
+int CountCaptureWindows() {
+    int count = 0;
+    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, kCaptureWindowClass, nullptr))
+        ++count;
+    return count;
+}
+
+int ProcessThreadCount() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
+    CloseHandle(snapshot);
+    return count;
 }
 
 std::string PluginText(GirTextProc proc) {

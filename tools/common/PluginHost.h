@@ -28,5 +28,11 @@ std::string PluginBesideProgram();
 // The capture window that this process owns, if any.
 HWND FindOwnCaptureWindow();
 
+// Capture windows on the desktop, whichever process made them.
+int CountCaptureWindows();
+
+// Threads of this process.
+int ProcessThreadCount();
+
 // Text from one of the plug-in's text exports, terminated whatever it wrote.
 std::string PluginText(GirTextProc proc);
