@@ -37,6 +37,9 @@ volatile LONG g_outOfOrder = 0;
 volatile LONG g_lastSequence = 0;
 volatile DWORD g_workerThread = 0;
 std::vector<LONGLONG> g_arrivals;
+// Signalled by the trigger after it has taken its timestamp, so that the host
+// waits without taking a core from the worker and the wineserver.
+HANDLE g_delivered = nullptr;
 
 LONGLONG Now() {
     LARGE_INTEGER now;
@@ -60,6 +63,7 @@ int WINAPI Trigger(char* text, void*, int, int) {
         g_lastSequence = sequence;
     }
     InterlockedExchange(&g_events, index + 1);
+    if (g_delivered) SetEvent(g_delivered);
     return 0;
 }
 
@@ -96,6 +100,15 @@ void WaitForEvents(LONG count) {
     while (g_events < count) YieldProcessor();
 }
 
+// gir_stop waits at most 3 s for the worker; a longer backlog is still
+// delivered after it returns.  Wait until events stop coming.
+void WaitUntilQuiet() {
+    for (LONG seen = -1; seen != g_events;) {
+        seen = g_events;
+        Sleep(500);
+    }
+}
+
 double Percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     return values[static_cast<size_t>(p * (values.size() - 1))];
@@ -103,8 +116,8 @@ double Percentile(std::vector<double> values, double p) {
 
 // ---- the floor: a bare thread message round ----
 
-volatile LONG g_floorReceived = 0;
 LONGLONG g_floorArrival = 0;
+HANDLE g_floorReceived = nullptr;
 
 DWORD WINAPI FloorThread(LPVOID ready) {
     MSG msg;
@@ -112,7 +125,7 @@ DWORD WINAPI FloorThread(LPVOID ready) {
     SetEvent(ready);
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
         g_floorArrival = Now();
-        InterlockedIncrement(&g_floorReceived);
+        SetEvent(g_floorReceived);
     }
     return 0;
 }
@@ -123,13 +136,14 @@ std::vector<double> FloorLatencies(int count) {
     HANDLE thread = CreateThread(nullptr, 0, FloorThread, ready, 0, &threadId);
     WaitForSingleObject(ready, INFINITE);
     std::vector<double> latencies;
-    g_floorReceived = 0;
+    g_floorReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     for (int i = 0; i < count; ++i) {
         LONGLONG sent = Now();
         PostThreadMessageA(threadId, WM_APP, i, 0);
-        while (g_floorReceived < i + 1) YieldProcessor();
+        WaitForSingleObject(g_floorReceived, INFINITE);
         latencies.push_back(Microseconds(g_floorArrival - sent));
     }
+    CloseHandle(g_floorReceived);
     PostThreadMessageA(threadId, WM_QUIT, 0, 0);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
@@ -141,14 +155,17 @@ std::vector<double> PluginLatencies(int count) {
     HWND window = Start();
     std::vector<BYTE> record = HidReport({0x01, 0xCD, 0x00});
     ResetCounts(count);
+    g_delivered = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     std::vector<double> latencies;
     for (int i = 0; i < count; ++i) {
         LONGLONG sent = Now();
         Press(window, record);
-        WaitForEvents(i + 1);
+        WaitForSingleObject(g_delivered, INFINITE);
         latencies.push_back(Microseconds(g_arrivals[i] - sent));
     }
     g_plugin.stop();
+    CloseHandle(g_delivered);
+    g_delivered = nullptr;
     ForgetRawInput();
     return latencies;
 }
@@ -172,8 +189,11 @@ int Burst(LONG count) {
     LONGLONG sent = Now();
     g_plugin.stop();
     LONGLONG stopped = Now();
-    std::printf("sent %ld\ndelivered_before_stop_returned %ld\nout_of_order %ld\n",
-                static_cast<long>(count), static_cast<long>(g_events), static_cast<long>(g_outOfOrder));
+    LONG beforeStopReturned = g_events;
+    WaitUntilQuiet();
+    std::printf("sent %ld\ndelivered_before_stop_returned %ld\ndelivered_in_all %ld\nout_of_order %ld\n",
+                static_cast<long>(count), static_cast<long>(beforeStopReturned),
+                static_cast<long>(g_events), static_cast<long>(g_outOfOrder));
     std::printf("send_ms %.1f\nstop_ms %.1f\n", Microseconds(sent - started) / 1000,
                 Microseconds(stopped - sent) / 1000);
     ForgetRawInput();
@@ -191,11 +211,7 @@ int Stalled(LONG count) {
     ResumeThread(worker);
     CloseHandle(worker);
     g_plugin.stop();
-    // gir_stop gives up after 3 s; let a long queue finish before counting.
-    for (LONG seen = -1; seen != g_events;) {
-        seen = g_events;
-        Sleep(500);
-    }
+    WaitUntilQuiet();
     std::printf("sent_while_stalled %ld\naccepted_while_stalled %ld\n", static_cast<long>(count),
                 static_cast<long>(g_events - 1));
     ForgetRawInput();
