@@ -4,8 +4,8 @@
 // uppercase hex digits each.  Up to six bytes the digits are laid right-aligned
 // over "KVO0000000000", so a remote's usual 2- and 3-byte reports give names
 // like KVO000001CD00.  Longer messages no longer fit that pattern and their
-// name is the digits alone: nothing is cut, so different messages never share
-// a name.
+// name is the digits alone: nothing is cut, so messages whose digits differ
+// never share a name.
 #include "capture/HandleRawInput.h"
 
 #include "capture/RawInputCopy.h"
