@@ -95,7 +95,6 @@ UINT RegisteredEntrySize();
 
 int WindowCount(const char* className);
 DWORD WindowThread(HWND window);
-bool ClassRegistered(const char* className);
 void ForgetClasses();
 // The members a window class was registered with (name and menu left out).
 bool ClassInfo(const char* className, WNDCLASSEXA* info);

@@ -3,8 +3,6 @@
 #include "stub_internal.h"
 
 #include <atomic>
-#include <cstdarg>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -295,13 +293,4 @@ UINT WINAPI SysStringLen(BSTR text) {
     std::memcpy(&byteLength, reinterpret_cast<unsigned char*>(text) - sizeof(uint32_t),
                 sizeof byteLength);
     return byteLength / sizeof(OLECHAR);
-}
-
-int wsprintfA(LPSTR buffer, LPCSTR format, ...) {
-    // wsprintfA writes at most 1024 bytes, terminator included.
-    va_list args;
-    va_start(args, format);
-    int written = std::vsnprintf(buffer, 1024, format, args);
-    va_end(args);
-    return written < 1024 ? written : 1023;
 }

@@ -183,11 +183,6 @@ DWORD WindowThread(HWND window) {
     return it == g_windows.end() ? 0 : it->second.thread;
 }
 
-bool ClassRegistered(const char* className) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_classes.count(className) != 0;
-}
-
 void ForgetClasses() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_classes.clear();
@@ -254,38 +249,6 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
     return TRUE;
 }
 
-BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto it = stub::g_windows.find(window);
-    if (it == stub::g_windows.end()) {
-        SetError(ERROR_INVALID_WINDOW_HANDLE);
-        return FALSE;
-    }
-    MSG msg{};
-    msg.hwnd = window;
-    msg.message = message;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    stub::EnsureQueue(it->second.thread).messages.push_back(msg);
-    stub::g_posted.notify_all();
-    return TRUE;
-}
-
-LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    WNDPROC proc;
-    {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        auto it = stub::g_windows.find(window);
-        // Sending across threads is not modelled; tests send from the owner.
-        if (it == stub::g_windows.end() || it->second.thread != CurrentThreadId()) {
-            SetError(ERROR_INVALID_WINDOW_HANDLE);
-            return 0;
-        }
-        proc = it->second.proc;
-    }
-    return proc(window, message, wParam, lParam);
-}
-
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd) return 0;
     WNDPROC proc;
@@ -295,8 +258,6 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     }
     return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
 }
-
-BOOL WINAPI TranslateMessage(const MSG*) { return FALSE; }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     if (!Enter(Api::RegisterClassExA) || !windowClass ||
@@ -316,11 +277,6 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     stored.lpszClassName = nullptr;  // the caller's text need not outlive the call
     stored.lpszMenuName = nullptr;
     return stub::g_nextAtom++;
-}
-
-BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    return stub::g_classes.erase(className) ? TRUE : FALSE;
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
@@ -392,18 +348,6 @@ BOOL WINAPI DestroyWindow(HWND window) {
         it = messages.erase(it);
     }
     return TRUE;
-}
-
-BOOL WINAPI IsWindow(HWND window) {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    return stub::g_windows.count(window) ? TRUE : FALSE;
-}
-
-HWND WINAPI FindWindowA(LPCSTR className, LPCSTR) {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    for (const auto& window : stub::g_windows)
-        if (className && window.second.className == className) return window.first;
-    return nullptr;
 }
 
 LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {

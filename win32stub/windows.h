@@ -202,21 +202,15 @@ typedef struct tagWNDCLASSEXA {
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
-BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
-LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DispatchMessageA(const MSG* msg);
-BOOL WINAPI TranslateMessage(const MSG* msg);
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
-BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU menu,
                             HINSTANCE instance, LPVOID param);
 BOOL WINAPI ShowWindow(HWND window, int command);
 BOOL WINAPI DestroyWindow(HWND window);
-BOOL WINAPI IsWindow(HWND window);
-HWND WINAPI FindWindowA(LPCSTR className, LPCSTR title);
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // ---- user: raw input ----------------------------------------------------
@@ -286,7 +280,5 @@ typedef const RAWINPUTDEVICE* PCRAWINPUTDEVICE;
 UINT WINAPI GetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size,
                             UINT headerSize);
 BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT size);
-
-int wsprintfA(LPSTR buffer, LPCSTR format, ...);
 
 #include <oleauto.h>
