@@ -32,8 +32,16 @@ static BOOL RegisterCaptureInput(HWND window) {
 static bool StartWorker() {
     g_captureStartupEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (!g_captureStartupEvent) return false;
-    g_workerThread = CreateThread(nullptr, 0, CaptureThreadProc, nullptr, 0,
-                                  &g_sharedCaptureState.workerThreadId);
+    // The worker holds a reference to this library while it runs and gives
+    // it back as it ends: a host that unloads the plug-in without stopping
+    // capture must not pull the code from under a running thread.
+    HMODULE self = nullptr;
+    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                           reinterpret_cast<LPCSTR>(&CaptureThreadProc), &self)) {
+        g_workerThread = CreateThread(nullptr, 0, CaptureThreadProc, nullptr, 0,
+                                      &g_sharedCaptureState.workerThreadId);
+        if (!g_workerThread) FreeLibrary(self);
+    }
     if (g_workerThread &&
         WaitForSingleObject(g_captureStartupEvent, kStartupTimeoutMs) != WAIT_OBJECT_0) {
         CloseHandle(g_workerThread);

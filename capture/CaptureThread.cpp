@@ -2,6 +2,7 @@
 
 #include "capture/HandleRawInput.h"
 #include "capture/RawInputCopy.h"
+#include "plugin/PluginModule.h"
 
 HANDLE g_captureStartupEvent = nullptr;
 
@@ -25,5 +26,9 @@ DWORD WINAPI CaptureThreadProc(LPVOID) {
         if (msg.message == WM_INPUT) HandleRawInput(msg.wParam, msg.lParam);
     }
     ReleaseQueuedRawInput();
+    // Give back the library reference gir_start took for this thread.  If
+    // the host has unloaded the plug-in meanwhile, this unloads it, which
+    // only this call can do safely from inside the library's own code.
+    FreeLibraryAndExitThread(g_pluginModule.instance, 0);
     return 0;
 }

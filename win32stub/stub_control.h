@@ -41,6 +41,7 @@ enum class Api {
     DestroyWindow,
     DefWindowProcA,
     DisableThreadLibraryCalls,
+    GetModuleHandleExA,
     Count
 };
 
@@ -73,6 +74,9 @@ long LiveHeapBlocks();
 long LiveStrings();
 // Open kernel handles (threads and events) and live threads.
 long OpenHandles();
+// References to the library taken with GetModuleHandleExA and not yet given
+// back with FreeLibrary or FreeLibraryAndExitThread.
+long ModuleReferences();
 long LiveThreads();
 
 // --- raw input ---

@@ -30,6 +30,7 @@ std::condition_variable g_changed;
 std::map<HANDLE, std::shared_ptr<KernelObject>> g_handles;
 std::map<DWORD, std::weak_ptr<KernelObject>> g_threads;
 long g_liveThreads = 0;
+long g_moduleReferences = 0;
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
@@ -49,6 +50,11 @@ long OpenHandles() {
     return static_cast<long>(g_handles.size());
 }
 
+long ModuleReferences() {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_moduleReferences;
+}
+
 long LiveThreads() {
     std::lock_guard<std::mutex> lock(g_lock);
     return g_liveThreads;
@@ -59,6 +65,29 @@ long LiveThreads() {
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE) {
     return Enter(Api::DisableThreadLibraryCalls) ? TRUE : FALSE;
 }
+
+// The stand-in is one module: every address belongs to it.
+BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
+    if (!Enter(Api::GetModuleHandleExA) || !module) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    static int image;
+    *module = reinterpret_cast<HMODULE>(&image);
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    if (!(flags & (GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | GET_MODULE_HANDLE_EX_FLAG_PIN)))
+        ++stub::g_moduleReferences;
+    return TRUE;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE) {
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    if (stub::g_moduleReferences == 0) return FALSE;
+    --stub::g_moduleReferences;
+    return TRUE;
+}
+
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) { FreeLibrary(module); }
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD, LPDWORD threadId) {

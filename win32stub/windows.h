@@ -134,7 +134,16 @@ typedef struct _SECURITY_ATTRIBUTES SECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 #define SYNCHRONIZE 0x00100000u
 #define THREAD_QUERY_LIMITED_INFORMATION 0x0800u
 
+#define GET_MODULE_HANDLE_EX_FLAG_PIN 0x1u
+#define GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT 0x2u
+#define GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS 0x4u
+
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE module);
+BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR moduleName, HMODULE* module);
+BOOL WINAPI FreeLibrary(HMODULE module);
+// Ends the calling thread on Windows; the stand-in only drops the reference
+// and returns, and the caller's thread procedure returns right after.
+void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD exitCode);
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES security, SIZE_T stackSize,
                            LPTHREAD_START_ROUTINE start, LPVOID parameter, DWORD flags,
                            LPDWORD threadId);

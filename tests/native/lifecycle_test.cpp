@@ -58,6 +58,7 @@ protected:
         EXPECT_TRUE(WaitUntil(NoWorker));
         EXPECT_EQ(stub::WindowCount(kCaptureWindowClass), 0);
         EXPECT_EQ(stub::OpenHandles(), handlesBefore_);
+        EXPECT_EQ(stub::ModuleReferences(), 0);
         EXPECT_EQ(stub::LiveHeapBlocks(), 0);
         EXPECT_EQ(stub::LiveStrings(), 0);
         g_sharedCaptureState = SharedCaptureState{};
@@ -134,6 +135,20 @@ TEST_F(Capture, WindowComesOnlyAfterTheWorkersQueueExists) {
     EXPECT_LT(queueMade, signalled);
     EXPECT_LT(signalled, windowMade);
     EXPECT_LT(windowMade, stub::LastCallTime(stub::Api::RegisterRawInputDevices));
+}
+
+TEST_F(Capture, WorkerKeepsTheLibraryLoadedWhileItRuns) {
+    ASSERT_EQ(gir_start(), 1);
+    EXPECT_EQ(stub::ModuleReferences(), 1);
+    gir_stop();
+    EXPECT_EQ(stub::ModuleReferences(), 0);
+
+    stub::FailNext(stub::Api::GetModuleHandleExA);
+    EXPECT_EQ(gir_start(), 0);
+    EXPECT_EQ(stub::CallCount(stub::Api::CreateThread), 1);
+    stub::FailNext(stub::Api::CreateThread);
+    EXPECT_EQ(gir_start(), 0);
+    EXPECT_EQ(stub::ModuleReferences(), 0);
 }
 
 TEST_F(Capture, SecondStartMakesNothingNew) {

@@ -276,6 +276,10 @@ TEST_F(HostCaptures, OwnerThatDiesLeavesCaptureFree) {
     EXPECT_NE(Start(), nullptr);
 }
 
+TEST_F(HostCaptures, UnloadingWhileCapturingLeavesTheCodeInPlace) {
+    EXPECT_EQ(RunChild("unload-while-capturing"), 0u);
+}
+
 // ---- the child process ----
 
 int ChildMain(const std::string& mode) {
@@ -285,6 +289,20 @@ int ChildMain(const std::string& mode) {
         if (g_plugin.start() != 1) return 1;
         if (CountCaptureWindows() != windows || FindOwnCaptureWindow()) return 2;
         if (g_plugin.stop() != 1 || g_plugin.close() != 1) return 3;
+        return 0;
+    }
+    if (mode == "unload-while-capturing") {
+        // A host that unloads the plug-in and forgets to stop capture.
+        HostFunctions record = RecordingHostFunctions();
+        if (!InstallRawInputServer(g_plugin.module) || g_plugin.open(0, 0, 0, &record) != 1) return 10;
+        SetRawInputThread(GetCurrentThreadId());
+        if (g_plugin.start() != 1) return 11;
+        HWND window = FindOwnCaptureWindow();
+        FreeLibrary(g_plugin.module);
+        if (!GetModuleHandleA("KVORemote.dll")) return 12;  // the worker keeps it loaded
+        SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
+                     reinterpret_cast<LPARAM>(ServeRawInput(HidReport({0x01, 0xCD, 0x00}))));
+        if (!WaitForHostCalls(1) || HostEventNames()[0] != "KVO000001CD00") return 13;
         return 0;
     }
     if (g_plugin.start() != 1 || !FindOwnCaptureWindow()) return 4;
