@@ -200,12 +200,17 @@ int Burst(LONG count) {
     return g_events == count && g_outOfOrder == 0 ? 0 : 3;
 }
 
-int Stalled(LONG count) {
-    HWND window = Start();
+// The plug-in does not name its worker; the first event's thread is it.
+HANDLE OpenWorker(HWND window, DWORD access) {
     ResetCounts(0);
     Press(window, Numbered(1));
     WaitForEvents(1);
-    HANDLE worker = OpenThread(THREAD_SUSPEND_RESUME, FALSE, g_workerThread);
+    return OpenThread(access, FALSE, g_workerThread);
+}
+
+int Stalled(LONG count) {
+    HWND window = Start();
+    HANDLE worker = OpenWorker(window, THREAD_SUSPEND_RESUME);
     SuspendThread(worker);
     for (LONG i = 2; i <= count + 1; ++i) Press(window, Numbered(i));
     ResumeThread(worker);
@@ -261,10 +266,7 @@ ULONGLONG CpuTicks(HANDLE thread) {
 
 int Idle(int seconds) {
     HWND window = Start();
-    ResetCounts(0);
-    Press(window, Numbered(1));
-    WaitForEvents(1);
-    HANDLE worker = OpenThread(THREAD_QUERY_INFORMATION, FALSE, g_workerThread);
+    HANDLE worker = OpenWorker(window, THREAD_QUERY_INFORMATION);
     ULONGLONG before = CpuTicks(worker);
     DWORD until = GetTickCount() + seconds * 1000;
     while (GetTickCount() < until) {
