@@ -36,7 +36,7 @@ void BindHost() {
 
 void Road(benchmark::State& state, const std::vector<BYTE>& record) {
     BindHost();
-    for (auto _ : state) HandleRawInput(0, reinterpret_cast<LPARAM>(CopyOf(record)));
+    for (auto _ : state) HandleRawInputCopy(CopyOf(record));
     state.counters["events"] = benchmark::Counter(g_delivered);
     state.SetItemsProcessed(state.iterations());
 }

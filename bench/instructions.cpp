@@ -26,7 +26,7 @@ int main(int argc, char** argv) {
     GetConversionCodePage();
     for (long i = 0; i < count; ++i) {
         if (road) {
-            HandleRawInput(0, reinterpret_cast<LPARAM>(CopyOf(record)));
+            HandleRawInputCopy(CopyOf(record));
             continue;
         }
         RawInputCopy* copy = CopyOf(record);

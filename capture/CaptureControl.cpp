@@ -1,118 +1,164 @@
 #include "capture/CaptureControl.h"
 
+#include "capture/CaptureSession.h"
 #include "capture/CaptureThread.h"
-#include "capture/CaptureWindow.h"
-#include "capture/SharedCaptureState.h"
 #include "plugin/Exports.h"
-#include "plugin/PluginModule.h"
 
-static const DWORD kStartupTimeoutMs = 1000;
 static const DWORD kStopTimeoutMs = 3000;
 
-// The worker of the capture this process runs; null when it runs none.
-static HANDLE g_workerThread = nullptr;
+// Host threads start and stop one at a time.  The worker never takes this
+// lock: a host thread holding it may be waiting for the worker.
+static CRITICAL_SECTION g_controlLock;
 
-// The remote-control receiver's own collection, and the consumer-control keys
-// (play, volume, mute...) of any device.  RIDEV_INPUTSINK keeps input coming
-// while the host is in the background.
-static BOOL RegisterCaptureInput(HWND window) {
-    RAWINPUTDEVICE devices[2];
-    devices[0].usUsagePage = 0xFFBC;
-    devices[0].usUsage = 0x88;
-    devices[0].dwFlags = RIDEV_INPUTSINK;
-    devices[0].hwndTarget = window;
-    devices[1].usUsagePage = 0x000C;
-    devices[1].usUsage = 0x0001;
-    devices[1].dwFlags = RIDEV_INPUTSINK;
-    devices[1].hwndTarget = window;
-    return RegisterRawInputDevices(devices, 2, sizeof(RAWINPUTDEVICE));
+// This process's capture, from gir_start until its worker has ended and been
+// waited for.  Written by host threads under the lock, before the worker
+// exists and after it has ended, so the worker may read it without the lock.
+static CaptureSession* g_capture = nullptr;
+
+static CaptureSession* NewCaptureSession() {
+    auto* session = static_cast<CaptureSession*>(
+        HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(CaptureSession)));
+    if (!session) return nullptr;
+    session->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    session->stopRequest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (session->ready && session->stopRequest) return session;
+    if (session->ready) CloseHandle(session->ready);
+    if (session->stopRequest) CloseHandle(session->stopRequest);
+    HeapFree(GetProcessHeap(), 0, session);
+    return nullptr;
 }
 
-// Starts the worker and waits until its message queue exists.
-static bool StartWorker() {
-    g_captureStartupEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!g_captureStartupEvent) return false;
-    // The worker holds a reference to this library while it runs and gives
-    // it back as it ends: a host that unloads the plug-in without stopping
-    // capture must not pull the code from under a running thread.
+// Only once its worker has ended.
+static void FreeCaptureSession(CaptureSession* session) {
+    CloseHandle(session->thread);
+    CloseHandle(session->ready);
+    CloseHandle(session->stopRequest);
+    HeapFree(GetProcessHeap(), 0, session);
+}
+
+// Waits for any of `handles` while answering messages that other threads
+// send to this one: a host's trigger may SendMessage to the very thread that
+// is waiting here, and would otherwise wait for it in turn.
+static DWORD WaitAnsweringSentMessages(DWORD count, const HANDLE* handles, DWORD timeoutMs) {
+    DWORD started = GetTickCount();
+    for (;;) {
+        DWORD remaining = INFINITE;
+        if (timeoutMs != INFINITE) {
+            DWORD elapsed = GetTickCount() - started;
+            if (elapsed >= timeoutMs) return WAIT_TIMEOUT;
+            remaining = timeoutMs - elapsed;
+        }
+        DWORD result =
+            MsgWaitForMultipleObjects(count, handles, FALSE, remaining, QS_SENDMESSAGE);
+        if (result != WAIT_OBJECT_0 + count) return result;
+        // Peeking runs the sent messages and leaves posted ones alone.
+        MSG msg;
+        PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+}
+
+// Ends this process's capture, letting the worker deliver what has already
+// arrived.  If that takes longer than `timeoutMs` (a trigger that blocks),
+// nothing more is delivered from then on, and false says the worker is
+// still finishing its last event.
+static bool FinishCapture(DWORD timeoutMs) {
+    RequestStop(g_capture, kStopAfterQueued);
+    if (WaitAnsweringSentMessages(1, &g_capture->thread, timeoutMs) != WAIT_OBJECT_0) {
+        RequestStop(g_capture, kStopNow);
+        return false;
+    }
+    FreeCaptureSession(g_capture);
+    g_capture = nullptr;
+    return true;
+}
+
+// The worker takes a reference to this library and gives it back as its
+// last act: a host that unloads the plug-in without stopping capture must
+// not pull the code from under a running thread.
+static bool StartWorker(CaptureSession* session) {
     HMODULE self = nullptr;
-    if (GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                           reinterpret_cast<LPCSTR>(&CaptureThreadProc), &self)) {
-        g_workerThread = CreateThread(nullptr, 0, CaptureThreadProc, nullptr, 0,
-                                      &g_sharedCaptureState.workerThreadId);
-        if (!g_workerThread) FreeLibrary(self);
-    }
-    if (g_workerThread &&
-        WaitForSingleObject(g_captureStartupEvent, kStartupTimeoutMs) != WAIT_OBJECT_0) {
-        CloseHandle(g_workerThread);
-        g_workerThread = nullptr;
-    }
-    CloseHandle(g_captureStartupEvent);
-    return g_workerThread != nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCSTR>(&CaptureThreadProc), &self))
+        return false;
+    session->thread = CreateThread(nullptr, 0, CaptureThreadProc, session, 0, nullptr);
+    if (session->thread) return true;
+    FreeLibrary(self);
+    return false;
 }
 
-// A queue full of presses (Windows takes 10,000) refuses WM_QUIT like any
-// other message.  The worker is emptying it, so keep offering, for as long
-// as the stop would wait anyway.
-static void PostQuitToWorker() {
-    for (DWORD waited = 0; waited < kStopTimeoutMs; ++waited) {
-        if (PostThreadMessageA(g_sharedCaptureState.workerThreadId, WM_QUIT, 0, 0)) return;
-        if (GetLastError() != ERROR_NOT_ENOUGH_QUOTA) return;  // no queue: the worker is gone
-        Sleep(1);
+static bool WorkerHasEnded(CaptureSession* session) {
+    return WaitForSingleObject(session->thread, 0) == WAIT_OBJECT_0;
+}
+
+static int StartCapture() {
+    if (g_capture) {
+        if (!StopRequested(g_capture) && !WorkerHasEnded(g_capture)) return 1;
+        // A stop that has not finished yet (asked for from inside an event,
+        // or timed out), or a worker that ended on its own: the old worker
+        // must be gone before a new one comes.
+        if (!FinishCapture(kStopTimeoutMs)) return 0;
     }
-}
-
-// Windows lets only the window's own thread destroy it, so the window goes
-// only when this runs on the thread that called gir_start; the worker is
-// stopped either way.
-static void StopCapture() {
-    if (g_sharedCaptureState.captureWindow) DestroyWindow(g_sharedCaptureState.captureWindow);
-    PostQuitToWorker();
-    WaitForSingleObject(g_workerThread, kStopTimeoutMs);
-    CloseHandle(g_workerThread);
-    g_workerThread = nullptr;
-    g_sharedCaptureState.started = 0;
-}
-
-// A process that dies while capturing cannot clear the shared flag.  Its
-// worker thread is then gone too, which tells a stale flag from a live one.
-static bool CaptureOwnerIsGone() {
-    HANDLE worker = OpenThread(SYNCHRONIZE, FALSE, g_sharedCaptureState.workerThreadId);
-    if (!worker) return true;
-    bool ended = WaitForSingleObject(worker, 0) == WAIT_OBJECT_0;
-    CloseHandle(worker);
-    return ended;
+    CaptureSession* session = NewCaptureSession();
+    if (!session) return 0;
+    g_capture = session;
+    if (!StartWorker(session)) {
+        g_capture = nullptr;
+        CloseHandle(session->ready);
+        CloseHandle(session->stopRequest);
+        HeapFree(GetProcessHeap(), 0, session);
+        return 0;
+    }
+    // The worker reports, or ends without reporting if something killed it.
+    // It does not wait for anything that takes long, so there is no time
+    // limit here that could leave it running unobserved.
+    HANDLE started[2] = {session->ready, session->thread};
+    WaitAnsweringSentMessages(2, started, INFINITE);
+    LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
+    if (outcome == kCaptureRunning) return 1;
+    // The worker has undone what it made and is ending.
+    WaitAnsweringSentMessages(1, &session->thread, INFINITE);
+    FreeCaptureSession(session);
+    g_capture = nullptr;
+    // Another process of this session captures: nothing to do here.
+    return outcome == kCaptureElsewhere ? 1 : 0;
 }
 
 int WINAPI gir_start(void) {
-    if (g_sharedCaptureState.started) {
-        if (g_workerThread || !CaptureOwnerIsGone()) return 1;
-        g_sharedCaptureState.started = 0;
-    }
-    if (!StartWorker()) return 0;
-
-    // The window comes only now: the worker's queue exists, so nothing
-    // WndProc posts can be lost.
-    g_sharedCaptureState.captureWindow = CreateCaptureWindow(g_pluginModule.instance);
-    if (!RegisterCaptureInput(g_sharedCaptureState.captureWindow)) {
-        StopCapture();
-        return 0;
-    }
-    g_sharedCaptureState.started = 1;
-    return 1;
+    // From inside an event: capture runs, unless the host has just stopped
+    // it, and it cannot restart until this very thread has ended.
+    if (OnCaptureWorker()) return StopRequested(g_capture) ? 0 : 1;
+    EnterCriticalSection(&g_controlLock);
+    int result = StartCapture();
+    LeaveCriticalSection(&g_controlLock);
+    return result;
 }
 
 int WINAPI gir_stop(void) {
-    // Only the process that started capture has the worker's handle; another
-    // process must not stop a capture it does not own.
-    if (!g_sharedCaptureState.started || !g_workerThread) return 1;
-    StopCapture();
+    // From inside an event: the worker leaves its loop as soon as the
+    // host's trigger returns, and delivers nothing more.
+    if (OnCaptureWorker()) {
+        RequestStop(g_capture, kStopNow);
+        return 1;
+    }
+    EnterCriticalSection(&g_controlLock);
+    if (g_capture) FinishCapture(kStopTimeoutMs);
+    LeaveCriticalSection(&g_controlLock);
     return 1;
 }
 
 int WINAPI gir_close(void) { return gir_stop(); }
 
-void ForgetCaptureOnDetach() {
-    // Nothing may be waited on here, inside the loader lock.
-    if (g_workerThread) g_sharedCaptureState.started = 0;
+void InitializeCaptureControl() { InitializeCriticalSection(&g_controlLock); }
+
+void ReleaseCaptureControl(bool processEnding) {
+    // At process exit the other threads are already gone and the memory goes
+    // with the process.  On FreeLibrary the library's count reaching zero
+    // means no worker holds it: a capture left is one whose stop was asked
+    // for and whose worker has ended, and only its handles remain.
+    if (processEnding) return;
+    if (g_capture) {
+        FreeCaptureSession(g_capture);
+        g_capture = nullptr;
+    }
+    DeleteCriticalSection(&g_controlLock);
 }

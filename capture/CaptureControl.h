@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
-// Called as the library leaves a process: a capture this process owns stops
-// counting as running, so that other processes can start theirs.
-void ForgetCaptureOnDetach();
+// As the library comes and goes: the lock that keeps two host threads from
+// starting or stopping at once, and what a finished capture left behind.
+void InitializeCaptureControl();
+void ReleaseCaptureControl(bool processEnding);

@@ -1,34 +1,80 @@
 #include "capture/CaptureThread.h"
 
-#include "capture/HandleRawInput.h"
-#include "capture/RawInputCopy.h"
+#include "capture/CaptureOwnership.h"
+#include "capture/CaptureSession.h"
+#include "capture/CaptureWindow.h"
+#include "capture/RawInputRegistration.h"
 #include "plugin/PluginModule.h"
 
-HANDLE g_captureStartupEvent = nullptr;
+// The id of the running worker, 0 when there is none.  A live thread's id
+// belongs to no other live thread, so comparing it with the caller's own id
+// is safe from any thread.
+static LONG g_workerThreadId = 0;
 
-// Records posted after WM_QUIT would never be decoded; give their memory back.
-static void ReleaseQueuedRawInput() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, WM_INPUT, WM_INPUT, PM_REMOVE))
-        FreeRawInputCopy(reinterpret_cast<RawInputCopy*>(msg.lParam));
+bool OnCaptureWorker() {
+    return static_cast<DWORD>(InterlockedCompareExchange(&g_workerThreadId, 0, 0)) ==
+           GetCurrentThreadId();
 }
 
-DWORD WINAPI CaptureThreadProc(LPVOID) {
-    MSG msg;
-    // A thread has no message queue until its first message call, and posts
-    // to it fail until then: make the queue before gir_start goes on.
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    SetEvent(g_captureStartupEvent);
+static void Report(CaptureSession* session, CaptureOutcome outcome) {
+    InterlockedExchange(&session->outcome, outcome);
+    SetEvent(session->ready);
+}
 
-    // GetMessageA gives 0 for WM_QUIT and -1 on error; either ends the loop,
-    // since after an error msg holds nothing new.
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (msg.message == WM_INPUT) HandleRawInput(msg.wParam, msg.lParam);
+// Takes every message that arrives until a stop is asked for; presses that
+// arrived before it are still delivered, unless the stop is for at once.
+// The queue is emptied before each wait: MsgWaitForMultipleObjects wakes
+// only for input that came after the thread last looked.
+static void RunCaptureLoop(CaptureSession* session) {
+    for (;;) {
+        MSG msg;
+        while (StopLevel(session) != kStopNow && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+        if (StopRequested(session)) return;
+        // A wait that fails would fail again at once: end rather than spin.
+        if (MsgWaitForMultipleObjects(1, &session->stopRequest, FALSE, INFINITE, QS_ALLINPUT) ==
+            WAIT_FAILED)
+            return;
     }
-    ReleaseQueuedRawInput();
-    // Give back the library reference gir_start took for this thread.  If
-    // the host has unloaded the plug-in meanwhile, this unloads it, which
+}
+
+// Everything after ownership: the window and the registration, made, used
+// and undone on this thread.
+static void CaptureAsOwner(CaptureSession* session, HINSTANCE instance) {
+    if (!RegisterCaptureWindowClass(instance)) {
+        Report(session, kCaptureFailed);
+        return;
+    }
+    HWND window = CreateCaptureWindow(instance, session);
+    if (window && RegisterCaptureInput(window)) {
+        Report(session, kCaptureRunning);
+        RunCaptureLoop(session);
+        UnregisterCaptureInput();
+    } else {
+        Report(session, kCaptureFailed);
+    }
+    if (window) DestroyWindow(window);
+    UnregisterCaptureWindowClass(instance);
+}
+
+DWORD WINAPI CaptureThreadProc(LPVOID parameter) {
+    auto* session = static_cast<CaptureSession*>(parameter);
+    HINSTANCE instance = g_pluginModule.instance;
+    InterlockedExchange(&g_workerThreadId, static_cast<LONG>(GetCurrentThreadId()));
+
+    HANDLE ownership = nullptr;
+    CaptureOutcome claim = ClaimCaptureOwnership(&ownership);
+    if (claim == kCaptureRunning) {
+        CaptureAsOwner(session, instance);
+        ReleaseCaptureOwnership(ownership);
+    } else {
+        Report(session, claim);
+    }
+
+    InterlockedExchange(&g_workerThreadId, 0);
+    // Give back the library reference gir_start took for this thread, last.
+    // If the host has unloaded the plug-in meanwhile, this unloads it, which
     // only this call can do safely from inside the library's own code.
-    FreeLibraryAndExitThread(g_pluginModule.instance, 0);
+    FreeLibraryAndExitThread(instance, 0);
     return 0;
 }

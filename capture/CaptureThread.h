@@ -1,10 +1,10 @@
-// The worker thread: reads nothing from the platform itself, only the
-// records the capture window posts to it, and delivers their events.
+// The capture worker: the one thread that owns a capture from start to end.
 #pragma once
 
 #include <windows.h>
 
-// Signalled by the worker once its message queue exists.
-extern HANDLE g_captureStartupEvent;
-
+// `parameter` is the CaptureSession that gir_start made for this worker.
 DWORD WINAPI CaptureThreadProc(LPVOID parameter);
+
+// True on a capture worker of this process: the host's trigger runs there.
+bool OnCaptureWorker();

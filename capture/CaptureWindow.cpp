@@ -1,12 +1,11 @@
 #include "capture/CaptureWindow.h"
 
-#include "capture/RawInputCopy.h"
-#include "capture/SharedCaptureState.h"
+#include "capture/HandleRawInput.h"
 #include "plugin/Exports.h"
 
 const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
 
-void RegisterCaptureWindowClass(HINSTANCE instance) {
+bool RegisterCaptureWindowClass(HINSTANCE instance) {
     WNDCLASSEXA windowClass = {};
     windowClass.cbSize = sizeof windowClass;
     windowClass.style = CS_HREDRAW | CS_VREDRAW;
@@ -15,24 +14,39 @@ void RegisterCaptureWindowClass(HINSTANCE instance) {
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kCaptureWindowClass;
-    RegisterClassExA(&windowClass);
+    return RegisterClassExA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
 }
 
-HWND CreateCaptureWindow(HINSTANCE instance) {
+// The class names this library's window procedure: it must not outlive the
+// capture, or a window made from it after the library is unloaded would run
+// code that is gone.
+void UnregisterCaptureWindowClass(HINSTANCE instance) {
+    UnregisterClassA(kCaptureWindowClass, instance);
+}
+
+HWND CreateCaptureWindow(HINSTANCE instance, CaptureSession* session) {
     HWND window = CreateWindowExA(0, kCaptureWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
-                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, nullptr);
-    ShowWindow(window, SW_HIDE);
+                                  CW_USEDEFAULT, 0, nullptr, nullptr, instance, session);
+    if (window) ShowWindow(window, SW_HIDE);
     return window;
 }
 
-LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message != WM_INPUT) return DefWindowProcA(window, message, wParam, lParam);
+static CaptureSession* SessionOf(HWND window) {
+    return reinterpret_cast<CaptureSession*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+}
 
-    // The handle in lParam dies when this thread takes its next message and
-    // no other thread may read it: copy the record now, decode on the worker.
-    RawInputCopy* copy = ReadRawInput(reinterpret_cast<HRAWINPUT>(lParam));
-    if (copy && !PostThreadMessageA(g_sharedCaptureState.workerThreadId, WM_INPUT, wParam,
-                                    reinterpret_cast<LPARAM>(copy)))
-        FreeRawInputCopy(copy);
-    return 0;
+LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        SetWindowLongPtrA(window, GWLP_USERDATA,
+                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    } else if (message == WM_INPUT) {
+        // This runs on the worker, the window's own thread, which alone may
+        // read the record.  Once stopped for good, no event may begin.
+        CaptureSession* session = SessionOf(window);
+        if (session && StopLevel(session) != kStopNow) HandleRawInput(wParam, lParam);
+        // Windows asks that WM_INPUT reach DefWindowProc, which releases
+        // what the system holds for the message.
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
 }

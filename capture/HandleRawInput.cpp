@@ -84,9 +84,12 @@ static void DecodeRecord(const RawInputCopy& copy) {
     HeapFree(GetProcessHeap(), 0, name);
 }
 
-void HandleRawInput(WPARAM, LPARAM lParam) {
-    auto* copy = reinterpret_cast<RawInputCopy*>(lParam);
+void HandleRawInputCopy(RawInputCopy* copy) {
     if (!copy) return;
     DecodeRecord(*copy);
     FreeRawInputCopy(copy);
+}
+
+void HandleRawInput(WPARAM, LPARAM lParam) {
+    HandleRawInputCopy(ReadRawInput(reinterpret_cast<HRAWINPUT>(lParam)));
 }

@@ -1,18 +1,18 @@
 #include "capture/LibraryEntry.h"
 
 #include "capture/CaptureControl.h"
-#include "capture/CaptureWindow.h"
 #include "plugin/PluginModule.h"
 
-BOOL LibraryEntry(HINSTANCE instance, DWORD reason, LPVOID) {
+// Runs under the loader lock: kernel calls only, nothing that waits.  The
+// window class is the worker's business.  Thread notifications stay on: the
+// statically linked runtime keeps per-thread data that it frees there.
+BOOL LibraryEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_pluginModule.instance = instance;
-        RegisterCaptureWindowClass(instance);
         if (!g_pluginModule.IsConstructed()) return FALSE;
-        // We keep no per-thread state; spare every host thread the call.
-        DisableThreadLibraryCalls(instance);
+        InitializeCaptureControl();
         return TRUE;
     }
-    if (reason == DLL_PROCESS_DETACH) ForgetCaptureOnDetach();
+    if (reason == DLL_PROCESS_DETACH) ReleaseCaptureControl(reserved != nullptr);
     return TRUE;
 }

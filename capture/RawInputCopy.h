@@ -1,8 +1,8 @@
 // A raw input record copied out of the platform's hands.
 //
 // A raw input handle can be read only by the thread that received WM_INPUT,
-// and only until that thread takes its next message.  The window's thread
-// therefore copies the record at once and the copy travels to the worker.
+// and only until that thread takes its next message.  The record is read
+// whole, checked, into memory of our own before it is decoded.
 #pragma once
 
 #include <windows.h>

@@ -95,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (misreported) stub::ShortenNextFetch(reported);
 
     RawInputCopy* copy = ReadRawInput(handle);
-    if (copy) HandleRawInput(0, reinterpret_cast<LPARAM>(copy));
+    if (copy) HandleRawInputCopy(copy);
 
     if (stub::LiveHeapBlocks() != 0 || stub::LiveStrings() != 0) Fail("leak", "");
     bool readWhole = !(control & 2) && (!misreported || reported == size) && size >= 24;

@@ -30,13 +30,22 @@ enum class Api {
     CreateThread,
     CreateEventA,
     SetEvent,
+    ResetEvent,
+    CreateMutexA,
+    ReleaseMutex,
     WaitForSingleObject,
+    WaitForMultipleObjects,
+    MsgWaitForMultipleObjects,
     CloseHandle,
     PeekMessageA,
     GetMessageA,
     PostThreadMessageA,
+    DispatchMessageA,
     RegisterClassExA,
+    UnregisterClassA,
     CreateWindowExA,
+    SetWindowLongPtrA,
+    GetWindowLongPtrA,
     ShowWindow,
     DestroyWindow,
     DefWindowProcA,
@@ -58,6 +67,9 @@ long LastCallTime(Api api);
 void FailNext(Api api, int times = 1);
 // Calls of `api` fail from the `skip`+1-th on, `times` times.
 void FailAfter(Api api, int skip, int times = 1);
+// The next call of `api` takes `milliseconds` before it does its work, as a
+// loaded machine or a slow driver can make any call slow.
+void DelayNext(Api api, DWORD milliseconds);
 
 // GetRawInputData's fetch reports this many bytes instead of the true count
 // (a short or overlong read), once.
@@ -78,6 +90,8 @@ long OpenHandles();
 // back with FreeLibrary or FreeLibraryAndExitThread.
 long ModuleReferences();
 long LiveThreads();
+// The thread that owns the named mutex, 0 if it is free or does not exist.
+DWORD MutexOwner(const char* name);
 
 // --- raw input ---
 
@@ -87,11 +101,12 @@ HRAWINPUT MakeCurrentRawInput(const void* record, size_t size);
 
 // What the platform does for a press: post WM_INPUT carrying a fresh raw
 // input handle for `record` to the window registered as raw input target, on
-// that window's thread.  Returns false if no window is registered.
+// that window's thread.  Returns false if no registration names a window
+// that exists.
 bool InjectRawInput(const void* record, size_t size, WPARAM inputCode = RIM_INPUTSINK);
 
-// The devices of the last successful RegisterRawInputDevices call and the
-// entry size it was given.
+// The process's raw input registrations, one per usage page and usage, in
+// the order they were first made, and the entry size last given.
 std::vector<RAWINPUTDEVICE> RegisteredDevices();
 UINT RegisteredEntrySize();
 

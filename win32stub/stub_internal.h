@@ -1,12 +1,15 @@
 // Shared bookkeeping of the native Win32 stand-in: call counting, armed
-// failures, the last error and thread identity.
+// failures, the last error, thread identity and waking waiters.
 #pragma once
+
+#include <chrono>
 
 #include "stub_control.h"
 
 namespace stub::detail {
 
-// Counts a call of `api`; false when this call is armed to fail.
+// Counts a call of `api`; false when this call is armed to fail.  A call
+// armed to be slow sleeps here first.
 bool Enter(Api api);
 
 void SetError(DWORD error);
@@ -17,10 +20,31 @@ DWORD CurrentThreadId();
 void AdoptThreadId(DWORD id);
 DWORD NewThreadId();
 
-// Called as a stand-in thread ends: its message queue and raw input go.
+// Called as a stand-in thread ends: its message queue, windows and raw input
+// go, and the mutexes it owns become abandoned.
 void ThreadEnded(DWORD id);
+void AbandonMutexesOf(DWORD id);
 
 // Pointers and handles are distinct values; these make one that is unique.
 void* NewHandleValue();
+
+// Anything a waiting thread may wait for (an object signalled, a thread
+// ended, a message posted or sent, a sent message answered) bumps one
+// generation count.  A waiter reads the generation, checks its condition,
+// and sleeps only while the generation is unchanged, so no wake is lost
+// between the check and the sleep.
+unsigned long WakeGeneration();
+void WakeWaiters();
+// False when `deadline` passed first.
+bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline);
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+
+// For MsgWaitForMultipleObjects: does the calling thread's queue hold input
+// of the kinds in `wakeMask` that arrived since it last looked?
+bool QueueHasNewInput(DWORD thread, DWORD wakeMask);
+// Kernel side of the waits: takes the first signalled handle, as a wait that
+// succeeds on it would.  WAIT_TIMEOUT if none is signalled, WAIT_FAILED if a
+// handle is not open.
+DWORD TryTakeAny(DWORD count, const HANDLE* handles);
 
 }  // namespace stub::detail

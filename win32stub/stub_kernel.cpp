@@ -232,6 +232,12 @@ LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }
 
+LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG value, LONG comparand) {
+    __atomic_compare_exchange_n(target, &comparand, value, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return comparand;
+}
+
 PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value) {
     return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
 }
@@ -246,8 +252,7 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
         SetError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    const DWORD kZeroMemory = 0x00000008;
-    void* memory = (flags & kZeroMemory) ? std::calloc(1, bytes ? bytes : 1)
+    void* memory = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
                                          : std::malloc(bytes ? bytes : 1);
     if (memory) stub::g_liveHeapBlocks.fetch_add(1);
     return memory;

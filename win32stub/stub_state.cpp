@@ -2,7 +2,9 @@
 #include "stub_internal.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 namespace stub {
 namespace {
@@ -19,6 +21,11 @@ struct Armed {
 };
 std::mutex g_armedLock;
 Armed g_armed[kApiCount];
+DWORD g_delayMs[kApiCount];
+
+std::mutex g_wakeLock;
+std::condition_variable g_wake;
+unsigned long g_wakeGeneration = 0;
 
 std::atomic<DWORD> g_nextThreadId{0x104};
 std::atomic<uintptr_t> g_nextHandle{0x10000};
@@ -33,6 +40,12 @@ bool Enter(Api api) {
     int index = static_cast<int>(api);
     g_calls[index].fetch_add(1, std::memory_order_relaxed);
     g_lastCall[index].store(g_clock.fetch_add(1) + 1);
+    DWORD delayMs = 0;
+    {
+        std::lock_guard<std::mutex> lock(g_armedLock);
+        std::swap(delayMs, g_delayMs[index]);
+    }
+    if (delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> lock(g_armedLock);
     Armed& armed = g_armed[index];
     if (armed.times == 0) return true;
@@ -57,6 +70,33 @@ void AdoptThreadId(DWORD id) { t_threadId = id; }
 
 void* NewHandleValue() { return reinterpret_cast<void*>(g_nextHandle.fetch_add(4)); }
 
+unsigned long WakeGeneration() {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    return g_wakeGeneration;
+}
+
+void WakeWaiters() {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    ++g_wakeGeneration;
+    g_wake.notify_all();
+}
+
+bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock<std::mutex> lock(g_wakeLock);
+    auto woken = [&] { return g_wakeGeneration != seen; };
+    // A wait until the far end of the clock overflows inside the library.
+    if (deadline == std::chrono::steady_clock::time_point::max()) {
+        g_wake.wait(lock, woken);
+        return true;
+    }
+    return g_wake.wait_until(lock, deadline, woken);
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds) {
+    if (milliseconds == INFINITE) return std::chrono::steady_clock::time_point::max();
+    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+}
+
 }  // namespace detail
 
 void ResetKernelState();
@@ -68,6 +108,7 @@ void Reset() {
     {
         std::lock_guard<std::mutex> lock(g_armedLock);
         for (auto& armed : g_armed) armed = Armed{};
+        for (auto& delay : g_delayMs) delay = 0;
     }
     ResetKernelState();
     ResetUserState();
@@ -76,6 +117,11 @@ void Reset() {
 int CallCount(Api api) { return g_calls[static_cast<int>(api)].load(); }
 
 long LastCallTime(Api api) { return g_lastCall[static_cast<int>(api)].load(); }
+
+void DelayNext(Api api, DWORD milliseconds) {
+    std::lock_guard<std::mutex> lock(g_armedLock);
+    g_delayMs[static_cast<int>(api)] = milliseconds;
+}
 
 void FailNext(Api api, int times) { FailAfter(api, 0, times); }
 
@@ -89,3 +135,8 @@ void FailAfter(Api api, int skip, int times) {
 DWORD WINAPI GetLastError(void) { return stub::t_lastError; }
 void WINAPI SetLastError(DWORD error) { stub::t_lastError = error; }
 DWORD WINAPI GetCurrentThreadId(void) { return stub::detail::CurrentThreadId(); }
+
+DWORD WINAPI GetTickCount(void) {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}

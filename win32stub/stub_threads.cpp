@@ -1,15 +1,20 @@
-// Threads, events, waits and handles of the native Win32 stand-in.
+// Threads, events, mutexes, waits, critical sections and handles of the
+// native Win32 stand-in.
 //
 // A thread's handle is signalled when the thread returns; an event is manual
-// or auto reset as asked.  Handles are counted so that tests can see leaks.
+// or auto reset as asked; a mutex belongs to the thread that took it, counts
+// that thread's recursive takes, and is abandoned when that thread ends
+// without releasing it: the next wait on it succeeds with WAIT_ABANDONED.
+// Named mutexes with the same name are one object.  Handles are counted so
+// that tests can see leaks.
 #include "stub_internal.h"
 
-#include <chrono>
-#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
+#include <vector>
 
 using stub::Api;
 using stub::detail::Enter;
@@ -18,17 +23,23 @@ using stub::detail::SetError;
 namespace stub {
 namespace {
 
+enum class Kind { Thread, Event, Mutex };
+
 struct KernelObject {
-    bool isThread = false;
+    Kind kind = Kind::Event;
     bool manualReset = true;
-    bool signalled = false;
-    DWORD threadId = 0;
+    bool signalled = false;  // threads and events
+    DWORD threadId = 0;      // threads: their id
+    DWORD owner = 0;         // mutexes: the owning thread, 0 when free
+    int recursion = 0;
+    bool abandoned = false;
+    std::string name;
 };
 
 std::mutex g_lock;
-std::condition_variable g_changed;
 std::map<HANDLE, std::shared_ptr<KernelObject>> g_handles;
 std::map<DWORD, std::weak_ptr<KernelObject>> g_threads;
+std::map<std::string, std::weak_ptr<KernelObject>> g_named;
 long g_liveThreads = 0;
 long g_moduleReferences = 0;
 
@@ -43,7 +54,59 @@ std::shared_ptr<KernelObject> Find(HANDLE handle) {
     return it == g_handles.end() ? nullptr : it->second;
 }
 
+// What a successful wait does to the object; WAIT_TIMEOUT if it would block.
+DWORD TryTake(KernelObject& object, DWORD thread) {
+    switch (object.kind) {
+        case Kind::Thread:
+            return object.signalled ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+        case Kind::Event:
+            if (!object.signalled) return WAIT_TIMEOUT;
+            if (!object.manualReset) object.signalled = false;
+            return WAIT_OBJECT_0;
+        case Kind::Mutex:
+            if (object.owner != 0 && object.owner != thread) return WAIT_TIMEOUT;
+            object.owner = thread;
+            ++object.recursion;
+            if (!object.abandoned) return WAIT_OBJECT_0;
+            object.abandoned = false;
+            return WAIT_ABANDONED;
+    }
+    return WAIT_FAILED;
+}
+
 }  // namespace
+
+namespace detail {
+
+DWORD TryTakeAny(DWORD count, const HANDLE* handles) {
+    DWORD thread = CurrentThreadId();
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (DWORD i = 0; i < count; ++i)
+        if (!Find(handles[i])) {
+            SetError(ERROR_INVALID_HANDLE);
+            return WAIT_FAILED;
+        }
+    for (DWORD i = 0; i < count; ++i) {
+        DWORD result = TryTake(*Find(handles[i]), thread);
+        if (result != WAIT_TIMEOUT) return result + i;
+    }
+    return WAIT_TIMEOUT;
+}
+
+// A mutex nobody has a handle to is gone, so the open handles reach every
+// mutex that can still be waited on.
+void AbandonMutexesOf(DWORD id) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    for (auto& handle : g_handles) {
+        KernelObject& object = *handle.second;
+        if (object.kind != Kind::Mutex || object.owner != id) continue;
+        object.owner = 0;
+        object.recursion = 0;
+        object.abandoned = true;
+    }
+}
+
+}  // namespace detail
 
 long OpenHandles() {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -58,6 +121,14 @@ long ModuleReferences() {
 long LiveThreads() {
     std::lock_guard<std::mutex> lock(g_lock);
     return g_liveThreads;
+}
+
+DWORD MutexOwner(const char* name) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_named.find(name);
+    if (it == g_named.end()) return 0;
+    auto object = it->second.lock();
+    return object ? object->owner : 0;
 }
 
 }  // namespace stub
@@ -96,7 +167,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         return nullptr;
     }
     auto object = std::make_shared<stub::KernelObject>();
-    object->isThread = true;
+    object->kind = stub::Kind::Thread;
     object->threadId = stub::detail::NewThreadId();
     HANDLE handle;
     {
@@ -110,11 +181,14 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
         stub::detail::AdoptThreadId(object->threadId);
         start(parameter);
         stub::detail::ThreadEnded(object->threadId);
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        object->signalled = true;
-        stub::g_threads.erase(object->threadId);
-        --stub::g_liveThreads;
-        stub::g_changed.notify_all();
+        stub::detail::AbandonMutexesOf(object->threadId);
+        {
+            std::lock_guard<std::mutex> lock(stub::g_lock);
+            object->signalled = true;
+            stub::g_threads.erase(object->threadId);
+            --stub::g_liveThreads;
+        }
+        stub::detail::WakeWaiters();
     }).detach();
     return handle;
 }
@@ -143,17 +217,88 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
     return stub::AddHandle(object);
 }
 
+static BOOL SetEventState(HANDLE event, bool signalled) {
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto object = stub::Find(event);
+        if (!object || object->kind != stub::Kind::Event) {
+            SetError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        object->signalled = signalled;
+    }
+    stub::detail::WakeWaiters();
+    return TRUE;
+}
+
 BOOL WINAPI SetEvent(HANDLE event) {
     if (!Enter(Api::SetEvent)) return FALSE;
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto object = stub::Find(event);
-    if (!object || object->isThread) {
-        SetError(ERROR_INVALID_HANDLE);
-        return FALSE;
+    return SetEventState(event, true);
+}
+
+BOOL WINAPI ResetEvent(HANDLE event) {
+    if (!Enter(Api::ResetEvent)) return FALSE;
+    return SetEventState(event, false);
+}
+
+// Opening an existing name gives a new handle to the same mutex and says so
+// through ERROR_ALREADY_EXISTS, as Windows does.
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
+    if (!Enter(Api::CreateMutexA)) {
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
     }
-    object->signalled = true;
-    stub::g_changed.notify_all();
+    DWORD thread = stub::detail::CurrentThreadId();
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::shared_ptr<stub::KernelObject> object;
+    if (name) object = stub::g_named[name].lock();
+    if (object) {
+        SetError(ERROR_ALREADY_EXISTS);
+        return stub::AddHandle(object);
+    }
+    object = std::make_shared<stub::KernelObject>();
+    object->kind = stub::Kind::Mutex;
+    if (name) {
+        object->name = name;
+        stub::g_named[name] = object;
+    }
+    if (initialOwner) stub::TryTake(*object, thread);
+    SetError(ERROR_SUCCESS);
+    return stub::AddHandle(object);
+}
+
+BOOL WINAPI ReleaseMutex(HANDLE mutex) {
+    if (!Enter(Api::ReleaseMutex)) return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto object = stub::Find(mutex);
+        if (!object || object->kind != stub::Kind::Mutex) {
+            SetError(ERROR_INVALID_HANDLE);
+            return FALSE;
+        }
+        if (object->owner != stub::detail::CurrentThreadId()) {
+            SetError(ERROR_NOT_OWNER);
+            return FALSE;
+        }
+        if (--object->recursion == 0) object->owner = 0;
+    }
+    stub::detail::WakeWaiters();
     return TRUE;
+}
+
+// The waits of both kinds: on kernel objects alone, or also on the calling
+// thread's message queue (`wakeMask` non-zero).
+static DWORD WaitForAny(DWORD count, const HANDLE* handles, DWORD milliseconds, DWORD wakeMask) {
+    DWORD thread = stub::detail::CurrentThreadId();
+    auto deadline = stub::detail::DeadlineAfter(milliseconds);
+    for (;;) {
+        unsigned long seen = stub::detail::WakeGeneration();
+        DWORD result = stub::detail::TryTakeAny(count, handles);
+        if (result != WAIT_TIMEOUT) return result;
+        if (wakeMask && stub::detail::QueueHasNewInput(thread, wakeMask))
+            return WAIT_OBJECT_0 + count;
+        if (!stub::detail::WaitForWake(seen, deadline)) return WAIT_TIMEOUT;
+    }
 }
 
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
@@ -161,19 +306,26 @@ DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
         SetError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    std::unique_lock<std::mutex> lock(stub::g_lock);
-    auto object = stub::Find(handle);
-    if (!object) {
-        SetError(ERROR_INVALID_HANDLE);
+    return WaitForAny(1, &handle, milliseconds, 0);
+}
+
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                    DWORD milliseconds) {
+    // Waiting for all at once is not something KVORemote does.
+    if (!Enter(Api::WaitForMultipleObjects) || count == 0 || !handles || waitAll) {
+        SetError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }
-    auto signalled = [&] { return object->signalled; };
-    if (milliseconds == INFINITE)
-        stub::g_changed.wait(lock, signalled);
-    else if (!stub::g_changed.wait_for(lock, std::chrono::milliseconds(milliseconds), signalled))
-        return WAIT_TIMEOUT;
-    if (!object->isThread && !object->manualReset) object->signalled = false;
-    return WAIT_OBJECT_0;
+    return WaitForAny(count, handles, milliseconds, 0);
+}
+
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                       DWORD milliseconds, DWORD wakeMask) {
+    if (!Enter(Api::MsgWaitForMultipleObjects) || (count && !handles) || waitAll) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    return WaitForAny(count, handles, milliseconds, wakeMask ? wakeMask : 0xFFFFFFFFu);
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
@@ -188,4 +340,22 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
 
 void WINAPI Sleep(DWORD milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+// A critical section is a recursive lock owned by the thread that entered it.
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
+    section->lock = new std::recursive_mutex;
+}
+
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
+    delete static_cast<std::recursive_mutex*>(section->lock);
+    section->lock = nullptr;
+}
+
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->lock)->lock();
+}
+
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
+    static_cast<std::recursive_mutex*>(section->lock)->unlock();
 }

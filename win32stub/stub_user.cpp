@@ -5,17 +5,22 @@
 // - a thread has a message queue only after its first message call (or its
 //   first window); posting to a thread without one fails, and a queue holds
 //   at most 10,000 posted messages;
+// - a message sent to a window of another thread waits until that thread
+//   takes it in a message call (PeekMessage, GetMessage), and the sender
+//   gets the window procedure's result; MsgWaitForMultipleObjects wakes for
+//   input that came since the thread last looked at its queue;
 // - a window belongs to the thread that created it, and only that thread may
 //   destroy it; a thread's windows go when it ends;
-// - RIDEV_INPUTSINK needs a target window;
+// - raw input is registered once per usage page and usage for the process;
+//   RIDEV_INPUTSINK needs a target window, RIDEV_REMOVE must name none;
 // - a raw input handle can be read only by the thread that took the WM_INPUT
 //   message carrying it, and only until that thread takes its next message.
 #include "stub_internal.h"
 
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,14 +29,23 @@ using stub::Api;
 using stub::detail::CurrentThreadId;
 using stub::detail::Enter;
 using stub::detail::SetError;
+using stub::detail::WakeWaiters;
 
 namespace stub {
 namespace {
 
 const size_t kPostedMessageLimit = 10000;
 
+struct SentMessage {
+    MSG msg{};
+    LRESULT result = 0;
+    bool done = false;
+};
+
 struct Queue {
     std::deque<MSG> messages;
+    std::deque<std::shared_ptr<SentMessage>> sent;
+    bool newInput = false;        // posted since the thread last looked
     HRAWINPUT current = nullptr;  // raw input of the message taken last
 };
 
@@ -39,6 +53,7 @@ struct Window {
     std::string className;
     WNDPROC proc = nullptr;
     DWORD thread = 0;
+    LONG_PTR userData = 0;
 };
 
 struct RawInput {
@@ -47,7 +62,6 @@ struct RawInput {
 };
 
 std::mutex g_lock;
-std::condition_variable g_posted;
 std::map<DWORD, Queue> g_queues;
 std::map<std::string, WNDCLASSEXA> g_classes;
 std::map<HWND, Window> g_windows;
@@ -104,17 +118,69 @@ WNDPROC ProcOf(HWND window) {
     return it == g_windows.end() ? nullptr : it->second.proc;
 }
 
+void Post(DWORD thread, const MSG& msg) {
+    Queue& queue = EnsureQueue(thread);
+    queue.messages.push_back(msg);
+    queue.newInput = true;
+}
+
+// Runs the messages other threads sent to this one, as every message call
+// does before it looks at posted messages.
+void DispatchSentMessages(DWORD thread) {
+    for (;;) {
+        std::shared_ptr<SentMessage> sent;
+        WNDPROC proc;
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            Queue& queue = EnsureQueue(thread);
+            if (queue.sent.empty()) return;
+            sent = queue.sent.front();
+            queue.sent.pop_front();
+            proc = ProcOf(sent->msg.hwnd);
+        }
+        LRESULT result =
+            proc ? proc(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam) : 0;
+        {
+            std::lock_guard<std::mutex> lock(g_lock);
+            sent->result = result;
+            sent->done = true;
+        }
+        WakeWaiters();
+    }
+}
+
+void AnswerSentMessages(Queue& queue) {
+    for (auto& sent : queue.sent) sent->done = true;
+    queue.sent.clear();
+}
+
 }  // namespace
 
 namespace detail {
 
 void ThreadEnded(DWORD id) {
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        auto queue = g_queues.find(id);
+        if (queue != g_queues.end()) {
+            // Senders waiting on a thread that is gone get 0.
+            AnswerSentMessages(queue->second);
+            g_queues.erase(queue);
+        }
+        for (auto it = g_rawInputs.begin(); it != g_rawInputs.end();)
+            it = it->second.thread == id ? g_rawInputs.erase(it) : std::next(it);
+        for (auto it = g_windows.begin(); it != g_windows.end();)
+            it = it->second.thread == id ? g_windows.erase(it) : std::next(it);
+    }
+    WakeWaiters();
+}
+
+bool QueueHasNewInput(DWORD thread, DWORD wakeMask) {
     std::lock_guard<std::mutex> lock(g_lock);
-    g_queues.erase(id);
-    for (auto it = g_rawInputs.begin(); it != g_rawInputs.end();)
-        it = it->second.thread == id ? g_rawInputs.erase(it) : std::next(it);
-    for (auto it = g_windows.begin(); it != g_windows.end();)
-        it = it->second.thread == id ? g_windows.erase(it) : std::next(it);
+    auto queue = g_queues.find(thread);
+    if (queue == g_queues.end()) return false;
+    if ((wakeMask & QS_SENDMESSAGE) && !queue->second.sent.empty()) return true;
+    return (wakeMask & (QS_POSTMESSAGE | QS_RAWINPUT)) && queue->second.newInput;
 }
 
 }  // namespace detail
@@ -142,21 +208,22 @@ HRAWINPUT MakeCurrentRawInput(const void* record, size_t size) {
 }
 
 bool InjectRawInput(const void* record, size_t size, WPARAM inputCode) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    for (const RAWINPUTDEVICE& device : g_devices) {
-        auto window = g_windows.find(device.hwndTarget);
-        if (window == g_windows.end()) continue;
-        DWORD thread = window->second.thread;
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        auto device = g_devices.begin();
+        for (; device != g_devices.end(); ++device)
+            if (g_windows.count(device->hwndTarget)) break;
+        if (device == g_devices.end()) return false;
+        DWORD thread = g_windows[device->hwndTarget].thread;
         MSG msg{};
-        msg.hwnd = device.hwndTarget;
+        msg.hwnd = device->hwndTarget;
         msg.message = WM_INPUT;
         msg.wParam = inputCode;
         msg.lParam = reinterpret_cast<LPARAM>(AddRawInput(record, size, thread));
-        EnsureQueue(thread).messages.push_back(msg);
-        g_posted.notify_all();
-        return true;
+        Post(thread, msg);
     }
-    return false;
+    WakeWaiters();
+    return true;
 }
 
 std::vector<RAWINPUTDEVICE> RegisteredDevices() {
@@ -201,8 +268,12 @@ bool ClassInfo(const char* className, WNDCLASSEXA* info) {
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
     if (!Enter(Api::PeekMessageA) || !msg) return FALSE;
     DWORD thread = CurrentThreadId();
+    stub::DispatchSentMessages(thread);
+    // Asked for sent messages only: posted ones stay where they are.
+    if ((remove & ~PM_REMOVE) == PM_QS_SENDMESSAGE) return FALSE;
     std::lock_guard<std::mutex> lock(stub::g_lock);
     stub::Queue& queue = stub::EnsureQueue(thread);
+    queue.newInput = false;
     return stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
                              (remove & PM_REMOVE) != 0)
                ? TRUE
@@ -215,13 +286,18 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         return -1;
     }
     DWORD thread = CurrentThreadId();
-    std::unique_lock<std::mutex> lock(stub::g_lock);
-    stub::EnsureQueue(thread);
-    stub::g_posted.wait(lock, [&] {
-        return stub::TakeMessage(thread, stub::g_queues[thread], msg, window, filterMin,
-                                 filterMax, true);
-    });
-    return msg->message == WM_QUIT ? FALSE : TRUE;
+    for (;;) {
+        unsigned long seen = stub::detail::WakeGeneration();
+        stub::DispatchSentMessages(thread);
+        {
+            std::lock_guard<std::mutex> lock(stub::g_lock);
+            stub::Queue& queue = stub::EnsureQueue(thread);
+            queue.newInput = false;
+            if (stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax, true))
+                return msg->message == WM_QUIT ? FALSE : TRUE;
+        }
+        stub::detail::WaitForWake(seen, std::chrono::steady_clock::time_point::max());
+    }
 }
 
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -230,26 +306,29 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
         SetError(ERROR_NOT_ENOUGH_QUOTA);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto queue = stub::g_queues.find(threadId);
-    if (queue == stub::g_queues.end()) {
-        SetError(ERROR_INVALID_THREAD_ID);
-        return FALSE;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto queue = stub::g_queues.find(threadId);
+        if (queue == stub::g_queues.end()) {
+            SetError(ERROR_INVALID_THREAD_ID);
+            return FALSE;
+        }
+        if (queue->second.messages.size() >= stub::kPostedMessageLimit) {
+            SetError(ERROR_NOT_ENOUGH_QUOTA);
+            return FALSE;
+        }
+        MSG msg{};
+        msg.message = message;
+        msg.wParam = wParam;
+        msg.lParam = lParam;
+        stub::Post(threadId, msg);
     }
-    if (queue->second.messages.size() >= stub::kPostedMessageLimit) {
-        SetError(ERROR_NOT_ENOUGH_QUOTA);
-        return FALSE;
-    }
-    MSG msg{};
-    msg.message = message;
-    msg.wParam = wParam;
-    msg.lParam = lParam;
-    queue->second.messages.push_back(msg);
-    stub::g_posted.notify_all();
+    WakeWaiters();
     return TRUE;
 }
 
 LRESULT WINAPI DispatchMessageA(const MSG* msg) {
+    Enter(Api::DispatchMessageA);
     if (!msg || !msg->hwnd) return 0;
     WNDPROC proc;
     {
@@ -257,6 +336,42 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
         proc = stub::ProcOf(msg->hwnd);
     }
     return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
+}
+
+// The sender waits, taking the messages sent to itself meanwhile, as Windows
+// lets a thread blocked in SendMessage answer others.
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    DWORD thread = CurrentThreadId();
+    auto sent = std::make_shared<stub::SentMessage>();
+    WNDPROC proc;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        auto it = stub::g_windows.find(window);
+        if (it == stub::g_windows.end()) {
+            SetError(ERROR_INVALID_WINDOW_HANDLE);
+            return 0;
+        }
+        proc = it->second.proc;
+        if (it->second.thread != thread) {
+            sent->msg.hwnd = window;
+            sent->msg.message = message;
+            sent->msg.wParam = wParam;
+            sent->msg.lParam = lParam;
+            stub::EnsureQueue(it->second.thread).sent.push_back(sent);
+            proc = nullptr;
+        }
+    }
+    if (proc) return proc(window, message, wParam, lParam);
+    WakeWaiters();
+    for (;;) {
+        unsigned long seen = stub::detail::WakeGeneration();
+        stub::DispatchSentMessages(thread);
+        {
+            std::lock_guard<std::mutex> lock(stub::g_lock);
+            if (sent->done) return sent->result;
+        }
+        stub::detail::WaitForWake(seen, std::chrono::steady_clock::time_point::max());
+    }
 }
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
@@ -267,9 +382,8 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
         return 0;
     }
     std::lock_guard<std::mutex> lock(stub::g_lock);
-    const DWORD kClassAlreadyExists = 1410;
     if (stub::g_classes.count(windowClass->lpszClassName)) {
-        SetError(kClassAlreadyExists);
+        SetError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
     WNDCLASSEXA& stored = stub::g_classes[windowClass->lpszClassName];
@@ -279,14 +393,35 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     return stub::g_nextAtom++;
 }
 
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
+    if (!Enter(Api::UnregisterClassA) || !className) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto it = stub::g_classes.find(className);
+    if (it == stub::g_classes.end()) {
+        SetError(ERROR_CLASS_DOES_NOT_EXIST);
+        return FALSE;
+    }
+    for (const auto& window : stub::g_windows)
+        if (window.second.className == className) {
+            SetError(ERROR_CLASS_HAS_WINDOWS);
+            return FALSE;
+        }
+    stub::g_classes.erase(it);
+    return TRUE;
+}
+
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
     if (instance || name != IDC_ARROW) return nullptr;
     static int arrow;
     return reinterpret_cast<HCURSOR>(&arrow);
 }
 
-HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, int, int, HWND,
-                            HMENU, HINSTANCE, LPVOID) {
+HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
+                            int y, int width, int height, HWND parent, HMENU menu,
+                            HINSTANCE instance, LPVOID param) {
     if (!Enter(Api::CreateWindowExA) || !className) {
         SetError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -303,11 +438,43 @@ HWND WINAPI CreateWindowExA(DWORD, LPCSTR className, LPCSTR, DWORD, int, int, in
         window = static_cast<HWND>(stub::detail::NewHandleValue());
         proc = windowClass->second.lpfnWndProc;
         DWORD thread = CurrentThreadId();
-        stub::g_windows[window] = stub::Window{className, proc, thread};
+        stub::g_windows[window] = stub::Window{className, proc, thread, 0};
         stub::EnsureQueue(thread);
     }
-    proc(window, WM_CREATE, 0, 0);
+    CREATESTRUCTA create{param, instance, menu,     parent, height,   width,
+                         y,     x,        static_cast<LONG>(style), title, className, exStyle};
+    // A window procedure that refuses WM_NCCREATE refuses the window.
+    if (!proc(window, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        stub::g_windows.erase(window);
+        return nullptr;
+    }
+    proc(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
     return window;
+}
+
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
+    Enter(Api::SetWindowLongPtrA);
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto it = stub::g_windows.find(window);
+    if (it == stub::g_windows.end() || index != GWLP_USERDATA) {
+        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    LONG_PTR previous = it->second.userData;
+    it->second.userData = value;
+    return previous;
+}
+
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index) {
+    Enter(Api::GetWindowLongPtrA);
+    std::lock_guard<std::mutex> lock(stub::g_lock);
+    auto it = stub::g_windows.find(window);
+    if (it == stub::g_windows.end() || index != GWLP_USERDATA) {
+        SetError(ERROR_INVALID_WINDOW_HANDLE);
+        return 0;
+    }
+    return it->second.userData;
 }
 
 BOOL WINAPI ShowWindow(HWND, int) {
@@ -335,6 +502,7 @@ BOOL WINAPI DestroyWindow(HWND window) {
         proc = it->second.proc;
     }
     proc(window, WM_DESTROY, 0, 0);
+    proc(window, WM_NCDESTROY, 0, 0);
     std::lock_guard<std::mutex> lock(stub::g_lock);
     DWORD thread = stub::g_windows[window].thread;
     stub::g_windows.erase(window);
@@ -350,9 +518,9 @@ BOOL WINAPI DestroyWindow(HWND window) {
     return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcA(HWND, UINT, WPARAM, LPARAM) {
+LRESULT WINAPI DefWindowProcA(HWND, UINT message, WPARAM, LPARAM) {
     Enter(Api::DefWindowProcA);
-    return 0;
+    return message == WM_NCCREATE ? TRUE : 0;
 }
 
 BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT size) {
@@ -363,16 +531,32 @@ BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT s
     }
     std::lock_guard<std::mutex> lock(stub::g_lock);
     for (UINT i = 0; i < count; ++i) {
-        if ((devices[i].dwFlags & RIDEV_INPUTSINK) && !devices[i].hwndTarget) {
+        const RAWINPUTDEVICE& device = devices[i];
+        bool removing = (device.dwFlags & RIDEV_REMOVE) != 0;
+        if ((removing && device.hwndTarget) ||
+            ((device.dwFlags & RIDEV_INPUTSINK) && !device.hwndTarget)) {
             SetError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (devices[i].hwndTarget && !stub::g_windows.count(devices[i].hwndTarget)) {
+        if (device.hwndTarget && !stub::g_windows.count(device.hwndTarget)) {
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
     }
-    stub::g_devices.assign(devices, devices + count);
+    // All entries are valid: apply them together, as Windows does.
+    for (UINT i = 0; i < count; ++i) {
+        const RAWINPUTDEVICE& device = devices[i];
+        auto same = stub::g_devices.begin();
+        for (; same != stub::g_devices.end(); ++same)
+            if (same->usUsagePage == device.usUsagePage && same->usUsage == device.usUsage) break;
+        if (device.dwFlags & RIDEV_REMOVE) {
+            if (same != stub::g_devices.end()) stub::g_devices.erase(same);
+        } else if (same != stub::g_devices.end()) {
+            *same = device;
+        } else {
+            stub::g_devices.push_back(device);
+        }
+    }
     stub::g_entrySize = size;
     return TRUE;
 }

@@ -64,6 +64,7 @@ typedef HINSTANCE HMODULE;
 #define FALSE 0
 #define INFINITE 0xFFFFFFFFu
 #define WAIT_OBJECT_0 0x00000000u
+#define WAIT_ABANDONED 0x00000080u
 #define WAIT_TIMEOUT 0x00000102u
 #define WAIT_FAILED 0xFFFFFFFFu
 
@@ -77,6 +78,10 @@ typedef HINSTANCE HMODULE;
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_CLASS_DOES_NOT_EXIST 1411u
 #define ERROR_INVALID_WINDOW_HANDLE 1400u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_NOT_OWNER 288u
+#define ERROR_CLASS_ALREADY_EXISTS 1410u
+#define ERROR_CLASS_HAS_WINDOWS 1412u
 
 #define DLL_PROCESS_DETACH 0
 #define DLL_PROCESS_ATTACH 1
@@ -115,12 +120,15 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
 int WINAPI lstrlenW(LPCWSTR text);
 
 LONG WINAPI InterlockedExchange(LONG volatile* target, LONG value);
+LONG WINAPI InterlockedCompareExchange(LONG volatile* target, LONG value, LONG comparand);
 PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value);
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
 
 // ---- kernel: heap ------------------------------------------------------
+
+#define HEAP_ZERO_MEMORY 0x00000008u
 
 HANDLE WINAPI GetProcessHeap(void);
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes);
@@ -152,15 +160,31 @@ DWORD WINAPI GetCurrentThreadId(void);
 HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES security, BOOL manualReset, BOOL initialState,
                            LPCSTR name);
 BOOL WINAPI SetEvent(HANDLE event);
+BOOL WINAPI ResetEvent(HANDLE event);
+HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES security, BOOL initialOwner, LPCSTR name);
+BOOL WINAPI ReleaseMutex(HANDLE mutex);
 DWORD WINAPI WaitForSingleObject(HANDLE handle, DWORD milliseconds);
+DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                    DWORD milliseconds);
 BOOL WINAPI CloseHandle(HANDLE handle);
 void WINAPI Sleep(DWORD milliseconds);
+DWORD WINAPI GetTickCount(void);
+
+typedef struct _CRITICAL_SECTION {
+    void* lock;
+} CRITICAL_SECTION, *LPCRITICAL_SECTION;
+void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section);
+void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 
 // ---- user: messages and windows ----------------------------------------
 
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_NCCREATE 0x0081
+#define WM_NCDESTROY 0x0082
 #define WM_QUIT 0x0012
 #define WM_INPUT 0x00FF
 #define WM_USER 0x0400
@@ -168,6 +192,12 @@ void WINAPI Sleep(DWORD milliseconds);
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define QS_POSTMESSAGE 0x0008
+#define QS_SENDMESSAGE 0x0040
+#define QS_RAWINPUT 0x0400
+#define QS_ALLINPUT 0x04FF
+#define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
+#define GWLP_USERDATA (-21)
 
 #define CS_VREDRAW 0x0001
 #define CS_HREDRAW 0x0002
@@ -208,12 +238,33 @@ typedef struct tagWNDCLASSEXA {
     HICON hIconSm;
 } WNDCLASSEXA;
 
+typedef struct tagCREATESTRUCTA {
+    LPVOID lpCreateParams;
+    HINSTANCE hInstance;
+    HMENU hMenu;
+    HWND hwndParent;
+    int cy;
+    int cx;
+    int y;
+    int x;
+    LONG style;
+    LPCSTR lpszName;
+    LPCSTR lpszClass;
+    DWORD dwExStyle;
+} CREATESTRUCTA;
+
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT WINAPI DispatchMessageA(const MSG* msg);
+LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
+                                       DWORD milliseconds, DWORD wakeMask);
 
 ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass);
+BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE instance);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name);
 HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD style, int x,
                             int y, int width, int height, HWND parent, HMENU menu,

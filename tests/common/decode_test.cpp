@@ -17,7 +17,7 @@ protected:
     // The names delivered for one message.
     std::vector<std::string> Names(const std::vector<BYTE>& record) {
         ClearHostCalls();
-        HandleRawInput(RIM_INPUTSINK, reinterpret_cast<LPARAM>(CopyOf(record)));
+        HandleRawInputCopy(CopyOf(record));
         return HostEventNames();
     }
     std::vector<std::string> One(const std::string& name) { return {name}; }

@@ -16,14 +16,14 @@ protected:
         BindRecordingHost();
     }
     void Handle(const std::vector<BYTE>& record) {
-        HandleRawInput(0, reinterpret_cast<LPARAM>(CopyOf(record)));
+        HandleRawInputCopy(CopyOf(record));
     }
 };
 
 TEST_F(EventMemory, AnOrdinaryPressAllocatesOnlyItsWideString) {
     RawInputCopy* copy = CopyOf(HidReport({0x01, 0xCD, 0x00}));
     int heapBefore = stub::CallCount(stub::Api::HeapAlloc);
-    HandleRawInput(0, reinterpret_cast<LPARAM>(copy));
+    HandleRawInputCopy(copy);
     EXPECT_EQ(stub::CallCount(stub::Api::HeapAlloc), heapBefore);
     EXPECT_EQ(stub::CallCount(stub::Api::SysAllocStringLen), 1);
     EXPECT_EQ(stub::CallCount(stub::Api::SysFreeString), 1);
@@ -55,7 +55,7 @@ TEST_F(EventMemory, FailedAllocationsDropQuietly) {
     ClearHostCalls();
     RawInputCopy* copy = CopyOf(HidReport({1, 2, 3, 4, 5, 6, 7, 8}));
     stub::FailNext(stub::Api::HeapAlloc);
-    HandleRawInput(0, reinterpret_cast<LPARAM>(copy));
+    HandleRawInputCopy(copy);
     EXPECT_TRUE(HostCalls().empty());
     EXPECT_EQ(stub::LiveHeapBlocks(), 0);
     EXPECT_EQ(stub::LiveStrings(), 0);

@@ -1,5 +1,6 @@
 #include "support/RecordingHost.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -9,15 +10,21 @@
 static std::mutex g_lock;
 static std::condition_variable g_arrived;
 static std::vector<HostCall> g_calls;
+static std::atomic<void (*)()> g_action{nullptr};
 
 int WINAPI RecordingTrigger(char* eventText, void* data, int flags, int deviceNumber) {
     HostCall call{eventText != nullptr, eventText ? eventText : "", data, flags, deviceNumber,
                   GetCurrentThreadId()};
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_calls.push_back(call);
-    g_arrived.notify_all();
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        g_calls.push_back(call);
+        g_arrived.notify_all();
+    }
+    if (void (*action)() = g_action.load()) action();
     return 1;
 }
+
+void SetTriggerAction(void (*action)()) { g_action.store(action); }
 
 HostFunctions RecordingHostFunctions() {
     HostFunctions functions;

@@ -25,6 +25,11 @@ int WINAPI RecordingTrigger(char* eventText, void* data, int flags, int deviceNu
 HostFunctions RecordingHostFunctions();
 
 
+// Runs on every trigger call, after the call is recorded: a host that does
+// more in its trigger (stops capture, talks to its UI thread, is slow).
+// Null for none.
+void SetTriggerAction(void (*action)());
+
 std::vector<HostCall> HostCalls();
 std::vector<std::string> HostEventNames();
 void ClearHostCalls();
