@@ -1,0 +1,285 @@
+#include "VirtualDevices.h"
+
+#include <newdev.h>
+#include <setupapi.h>
+
+#include <cctype>
+#include <cstdio>
+
+#include "VirtualReceiverProtocol.h"
+
+namespace {
+
+// The HIDClass setup class.
+const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc9, 0x0f, 0x57, 0xda}};
+
+// Test ids: vendor 0x1209 keeps 0x0001-0x000F for testing.
+const USHORT kVendorId = 0x1209;
+
+std::vector<VirtualDeviceKind> MakeKinds() {
+    auto media = [](const char* name, BYTE usage) { return VirtualButton{name, {0x01, usage, 0x00}}; };
+    return {
+        {"remote", "the receiver's own collection: report id 4, one code byte", 0xFFBC, 0x88, true, 2,
+         {0x06, 0xBC, 0xFF,  // usage page 0xFFBC
+          0x09, 0x88,        // usage 0x88
+          0xA1, 0x01,        // application collection
+          0x85, 0x04,        //   report id 4
+          0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+          0x81, 0x02,  //   input: one byte, 0-255
+          0xC0},
+         {}},
+        {"media", "consumer control: report id 1 with a 16-bit usage, report id 2 with an 8-bit one", 0x0C, 0x01,
+         true, 3,
+         {0x05, 0x0C,  // consumer page
+          0x09, 0x01,  // consumer control
+          0xA1, 0x01,  // application collection
+          0x85, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x03, 0x19, 0x00, 0x2A, 0xFF, 0x03, 0x75, 0x10, 0x95, 0x01,
+          0x81, 0x00,  //   report id 1: one 16-bit usage
+          0x85, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x19, 0x00, 0x2A, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+          0x81, 0x00,  //   report id 2: one 8-bit usage
+          0xC0},
+         {media("play", 0xCD), media("next", 0xB5), media("previous", 0xB6), media("stop", 0xB7),
+          media("mute", 0xE2), media("volume-up", 0xE9), media("volume-down", 0xEA)}},
+        {"remote-long", "the receiver's collection without report ids, 8 data bytes", 0xFFBC, 0x88, false, 8,
+         {0x06, 0xBC, 0xFF, 0x09, 0x88, 0xA1, 0x01,
+          0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
+          0x81, 0x02,  //   input: eight bytes
+          0xC0},
+         {}},
+        {"keyboard", "a generic desktop keyboard (boot report, no report ids)", 0x01, 0x06, false, 8,
+         {0x05, 0x01, 0x09, 0x06, 0xA1, 0x01,
+          0x05, 0x07, 0x19, 0xE0, 0x29, 0xE7, 0x15, 0x00, 0x25, 0x01, 0x75, 0x01, 0x95, 0x08,
+          0x81, 0x02,  //   modifier bits
+          0x95, 0x01, 0x75, 0x08, 0x81, 0x01,  // reserved byte
+          0x95, 0x06, 0x75, 0x08, 0x15, 0x00, 0x25, 0x65, 0x05, 0x07, 0x19, 0x00, 0x29, 0x65,
+          0x81, 0x00,  //   six key codes
+          0xC0},
+         {}},
+        {"other", "a vendor collection the plug-in does not register (0xFFBC/0x89): report id 5, one byte",
+         0xFFBC, 0x89, true, 2,
+         {0x06, 0xBC, 0xFF, 0x09, 0x89, 0xA1, 0x01,
+          0x85, 0x05, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+          0x81, 0x02, 0xC0},
+         {}},
+    };
+}
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+std::string InstanceId(const VirtualDeviceKind& kind) {
+    return "ROOT\\KVO_VIRTUAL_RECEIVER\\" + Upper(kind.name);
+}
+
+// Listed in kvo_virtual_receiver.inf: one id per device, so that installing
+// the driver on one device leaves the others running.
+std::string HardwareId(const VirtualDeviceKind& kind) {
+    return std::string("KvoVirtualReceiver\\") + kind.name;
+}
+
+std::wstring Wide(const std::string& text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::string LastError(const std::string& what) {
+    char code[32];
+    std::snprintf(code, sizeof code, "%lu", static_cast<unsigned long>(GetLastError()));
+    return what + " failed (error " + code + ")";
+}
+
+size_t DeviceIndex(const VirtualDeviceKind& kind) {
+    return static_cast<size_t>(&kind - VirtualDeviceKinds().data());
+}
+
+bool WriteParameters(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKind& kind) {
+    HKEY key = SetupDiCreateDevRegKeyW(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE) return false;
+    DWORD vendor = kVendorId;
+    DWORD product = static_cast<DWORD>(DeviceIndex(kind) + 1);
+    std::wstring name = Wide(kind.name);
+    bool ok =
+        RegSetValueExW(key, KVO_VR_VALUE_DESCRIPTOR, 0, REG_BINARY, kind.descriptor.data(),
+                       static_cast<DWORD>(kind.descriptor.size())) == ERROR_SUCCESS &&
+        RegSetValueExW(key, KVO_VR_VALUE_VENDOR, 0, REG_DWORD, reinterpret_cast<BYTE*>(&vendor),
+                       sizeof vendor) == ERROR_SUCCESS &&
+        RegSetValueExW(key, KVO_VR_VALUE_PRODUCT, 0, REG_DWORD, reinterpret_cast<BYTE*>(&product),
+                       sizeof product) == ERROR_SUCCESS &&
+        RegSetValueExW(key, KVO_VR_VALUE_NAME, 0, REG_SZ, reinterpret_cast<const BYTE*>(name.c_str()),
+                       static_cast<DWORD>((name.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+    RegCloseKey(key);
+    return ok;
+}
+
+// Registers the device instance and its values; the driver comes after.
+bool RegisterDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKind& kind, std::string* error) {
+    device->cbSize = sizeof *device;
+    if (!SetupDiCreateDeviceInfoA(set, InstanceId(kind).c_str(), &kHidClass, kind.what, nullptr, 0, device)) {
+        *error = LastError("SetupDiCreateDeviceInfo");
+        return false;
+    }
+    std::string ids = HardwareId(kind) + '\0' + '\0';  // a list of strings, ended by an empty one
+    if (!SetupDiSetDeviceRegistryPropertyA(set, device, SPDRP_HARDWAREID,
+                                           reinterpret_cast<const BYTE*>(ids.data()),
+                                           static_cast<DWORD>(ids.size()))) {
+        *error = LastError("setting the hardware id");
+        return false;
+    }
+    if (!SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, device)) {
+        *error = LastError("DIF_REGISTERDEVICE");
+        return false;
+    }
+    if (!WriteParameters(set, device, kind)) {
+        *error = LastError("writing the device's parameters");
+        SetupDiCallClassInstaller(DIF_REMOVE, set, device);
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+const std::vector<VirtualDeviceKind>& VirtualDeviceKinds() {
+    static const std::vector<VirtualDeviceKind> kinds = MakeKinds();
+    return kinds;
+}
+
+const VirtualDeviceKind* FindVirtualDeviceKind(const std::string& name) {
+    for (const VirtualDeviceKind& kind : VirtualDeviceKinds())
+        if (name == kind.name) return &kind;
+    return nullptr;
+}
+
+std::string VirtualDeviceNames() {
+    std::string names;
+    for (const VirtualDeviceKind& kind : VirtualDeviceKinds()) names += (names.empty() ? "" : ", ") + std::string(kind.name);
+    return names;
+}
+
+bool ButtonReport(const VirtualDeviceKind& kind, const std::string& button, std::vector<BYTE>* report) {
+    for (const VirtualButton& named : kind.buttons) {
+        if (button == named.name) {
+            *report = named.press;
+            return true;
+        }
+    }
+    // The remote's buttons are its code bytes.
+    std::vector<BYTE> code;
+    if (std::string(kind.name) != "remote" || !ParseHexReport(button, &code) || code.size() != 1 || code[0] == 0)
+        return false;
+    *report = {0x04, code[0]};
+    return true;
+}
+
+std::vector<BYTE> ReleaseReport(const std::vector<BYTE>& press, const VirtualDeviceKind& kind) {
+    std::vector<BYTE> release(press.size(), 0);
+    if (kind.reportIds && !press.empty()) release[0] = press[0];
+    return release;
+}
+
+bool AddVirtualDevice(const VirtualDeviceKind& kind, const std::string& infPath, std::string* error) {
+    if (VirtualDeviceInstalled(kind)) return true;
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        *error = LastError("SetupDiCreateDeviceInfoList");
+        return false;
+    }
+    SP_DEVINFO_DATA device;
+    bool ok = RegisterDevice(set, &device, kind, error);
+    BOOL reboot = FALSE;
+    if (ok && !UpdateDriverForPlugAndPlayDevicesA(nullptr, HardwareId(kind).c_str(), infPath.c_str(),
+                                                  INSTALLFLAG_FORCE, &reboot)) {
+        *error = LastError("installing the driver from " + infPath);
+        SetupDiCallClassInstaller(DIF_REMOVE, set, &device);
+        ok = false;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
+}
+
+bool RemoveVirtualDevice(const VirtualDeviceKind& kind, std::string* error) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        *error = LastError("SetupDiCreateDeviceInfoList");
+        return false;
+    }
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    bool ok = true;
+    if (SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) &&
+        !SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
+        *error = LastError("DIF_REMOVE");
+        ok = false;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
+}
+
+bool VirtualDeviceInstalled(const VirtualDeviceKind& kind) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return false;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    bool found = SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) != FALSE;
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
+HANDLE OpenVirtualDevice(const VirtualDeviceKind& kind) {
+    std::wstring path = std::wstring(KVO_VR_MAILSLOT_PREFIX) + Wide(kind.name);
+    return CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                       FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+bool WriteReport(HANDLE device, const std::vector<BYTE>& report) {
+    DWORD written = 0;
+    return WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &written, nullptr) &&
+           written == report.size();
+}
+
+bool SendReports(const VirtualDeviceKind& kind, const std::vector<std::vector<BYTE>>& reports, DWORD paceMs,
+                 std::string* error) {
+    HANDLE device = OpenVirtualDevice(kind);
+    if (device == INVALID_HANDLE_VALUE) {
+        *error = std::string(kind.name) + " is not running (kvo-remote add " + kind.name + ")";
+        return false;
+    }
+    bool ok = true;
+    for (size_t i = 0; ok && i < reports.size(); ++i) {
+        if (i > 0 && paceMs) Sleep(paceMs);
+        ok = WriteReport(device, reports[i]);
+        if (!ok) *error = LastError(std::string("writing to ") + kind.name);
+    }
+    CloseHandle(device);
+    return ok;
+}
+
+std::string InfBesideProgram() {
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string program(path, length);
+    return program.substr(0, program.find_last_of("\\/") + 1) + "kvo_virtual_receiver.inf";
+}
+
+bool ParseHexReport(const std::string& text, std::vector<BYTE>* bytes) {
+    if (text.empty() || text.size() % 2) return false;
+    bytes->clear();
+    for (size_t i = 0; i < text.size(); i += 2) {
+        if (!std::isxdigit(static_cast<unsigned char>(text[i])) ||
+            !std::isxdigit(static_cast<unsigned char>(text[i + 1])))
+            return false;
+        bytes->push_back(static_cast<BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return true;
+}
+
+std::string HexText(const std::vector<BYTE>& bytes) {
+    std::string text;
+    char digits[3];
+    for (BYTE b : bytes) {
+        std::snprintf(digits, sizeof digits, "%02X", b);
+        text += digits;
+    }
+    return text;
+}
