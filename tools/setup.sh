@@ -1,10 +1,21 @@
 #!/usr/bin/env bash
 # Installs what the builds and tests need on a fresh Debian 12 machine.
-# Safe to run again: it installs only what is missing.
+# Safe to run again: it installs only what is missing.  A user who is not
+# root gets the packages through sudo; everything else stays theirs.
 set -euo pipefail
+cd "$(dirname "$0")/.."
+
+# A build tree left by an earlier run as root cannot be written, and Wine
+# refuses a prefix its user does not own: say so now rather than midway.
+if [ -e build ] && [ ! -O build ]; then
+  echo "setup: build/ belongs to $(stat -c %U build), not to you; remove it first (sudo rm -rf build)" >&2
+  exit 1
+fi
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
+# CMake only recommends make, and recommends are not installed here.
+command -v make >/dev/null || need+=(make)
 command -v g++ >/dev/null || need+=(g++)
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
@@ -15,15 +26,26 @@ command -v clang++ >/dev/null || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v objdump >/dev/null || need+=(binutils)
 command -v valgrind >/dev/null || need+=(valgrind)
+# The kvo-monitor test stops live mode with pkill.
+command -v pkill >/dev/null || need+=(procps)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0
 fi
 
-echo "setup: installing ${need[*]}"
-export DEBIAN_FRONTEND=noninteractive
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  dpkg --add-architecture i386
+if [ "$(id -u)" -eq 0 ]; then
+  as_root=()
+elif command -v sudo >/dev/null; then
+  as_root=(sudo)
+else
+  echo "setup: installing ${need[*]} needs root: run tools/setup.sh as root once, or install sudo" >&2
+  exit 1
 fi
-apt-get update -qq
-apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+
+echo "setup: installing ${need[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+fi
+"${as_root[@]}" apt-get update -qq
+"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
