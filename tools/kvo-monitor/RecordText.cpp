@@ -1,0 +1,103 @@
+#include "RecordText.h"
+
+#include <cstddef>
+#include <cstring>
+
+namespace {
+
+const char kHexDigits[] = "0123456789ABCDEF";
+const UINT kHidStart = sizeof(RAWINPUTHEADER) + offsetof(RAWHID, bRawData);
+
+struct HidReports {
+    DWORD size;
+    DWORD count;
+    const BYTE* bytes;
+};
+
+RAWINPUTHEADER Header(const BYTE* record) {
+    RAWINPUTHEADER header;
+    std::memcpy(&header, record, sizeof header);
+    return header;
+}
+
+// False unless the record is HID and all its reports lie inside it: the
+// plug-in does not trust a record that says otherwise, and neither does this.
+bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
+    if (size < kHidStart || Header(record).dwType != RIM_TYPEHID) return false;
+    const BYTE* data = record + sizeof(RAWINPUTHEADER);
+    std::memcpy(&hid->size, data + offsetof(RAWHID, dwSizeHid), sizeof hid->size);
+    std::memcpy(&hid->count, data + offsetof(RAWHID, dwCount), sizeof hid->count);
+    hid->bytes = record + kHidStart;
+    return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
+}
+
+std::string Hex(const BYTE* bytes, DWORD count, const char* separator) {
+    std::string text;
+    for (DWORD i = 0; i < count; ++i) {
+        if (i > 0) text += separator;
+        text += kHexDigits[bytes[i] >> 4];
+        text += kHexDigits[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+bool IsRelease(const BYTE* report, DWORD size) {
+    for (DWORD i = 1; i < size; ++i)
+        if (report[i] != 0) return false;
+    return true;
+}
+
+std::string NonHidKind(const BYTE* record, UINT size) {
+    if (size < sizeof(RAWINPUTHEADER)) return "short record";
+    DWORD type = Header(record).dwType;
+    if (type == RIM_TYPEKEYBOARD) return "keyboard";
+    if (type == RIM_TYPEMOUSE) return "mouse";
+    return type == RIM_TYPEHID ? "malformed" : "unknown type";
+}
+
+}  // namespace
+
+Outcome ExpectedOutcome(const BYTE* record, UINT size) {
+    HidReports hid;
+    if (!ReadHid(record, size, &hid)) return {std::string(), NonHidKind(record, size)};
+    if (hid.count == 0) return {std::string(), "no report"};
+    if (hid.size <= 1) return {std::string(), "1-byte report"};
+    std::string digits;
+    for (DWORD i = 0; i < hid.count; ++i) {
+        const BYTE* report = hid.bytes + static_cast<size_t>(i) * hid.size;
+        if (!IsRelease(report, hid.size)) digits += Hex(report, hid.size, "");
+    }
+    if (digits.empty()) return {std::string(), "release"};
+    std::string name = "KVO0000000000";
+    if (digits.size() > name.size()) return {digits, std::string()};
+    name.replace(name.size() - digits.size(), digits.size(), digits);
+    return {name, std::string()};
+}
+
+std::string ReplayLine(const BYTE* record, UINT size) {
+    HidReports hid;
+    if (!ReadHid(record, size, &hid)) {
+        std::string kind = NonHidKind(record, size);
+        return kind == "keyboard" || kind == "mouse" ? kind : std::string();
+    }
+    std::string line = "hid " + std::to_string(hid.size) + " " + std::to_string(hid.count);
+    for (DWORD i = 0; i < hid.count; ++i)
+        line += (i == 0 ? " " : "  ") +
+                Hex(hid.bytes + static_cast<size_t>(i) * hid.size, hid.size, " ");
+    return line;
+}
+
+std::string ReportText(const BYTE* record, UINT size) {
+    HidReports hid;
+    if (!ReadHid(record, size, &hid)) return "-";
+    std::string text;
+    for (DWORD i = 0; i < hid.count; ++i) {
+        if (i > 0) text += " | ";
+        text += Hex(hid.bytes + static_cast<size_t>(i) * hid.size, hid.size, " ");
+    }
+    return text.empty() ? "-" : text;
+}
+
+HANDLE RecordDevice(const BYTE* record, UINT size) {
+    return size < sizeof(RAWINPUTHEADER) ? nullptr : Header(record).hDevice;
+}
