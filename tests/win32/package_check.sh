@@ -24,10 +24,11 @@ check() {
 "${runner[@]}" "$version_info" >/dev/null 2>&1
 [ $? -ne 77 ] || exit 77
 
-if ! zip=$("$source_dir/tools/package" -B "$build_dir" -o "$work/dist" | head -1); then
+if ! "$source_dir/tools/package" -B "$build_dir" -o "$work/dist" >"$work/package.txt"; then
   echo "FAIL: tools/package failed"
   exit 1
 fi
+zip=$(head -1 "$work/package.txt")
 name=$(basename "$zip" -win32.zip)
 version=${name#KVORemote-}
 echo "package: $(basename "$zip"), $(stat -c %s "$zip") bytes"
@@ -75,7 +76,7 @@ done
 
 # The unpacked folder alone: the monitor finds the DLL beside it, and the
 # identity it prints is the version the zip is named after.
-(cd "$folder" && "${runner[@]}" kvo-monitor.exe --replay samples/remote-session.txt) >"$work/replay" 2>&1 ||
+"${runner[@]}" "$folder/kvo-monitor.exe" --replay "$folder/samples/remote-session.txt" >"$work/replay" 2>&1 ||
   check "the packaged monitor failed: $(cat "$work/replay")"
 tr -d '\r' <"$work/replay" >"$work/replayed"
 grep -q "^KVORemote ${version%.*}: KVO Remote Controller by Quorlen" "$work/replayed" ||
