@@ -25,6 +25,6 @@ struct HostFunctions {
 
 static_assert(sizeof(HostFunctions) == kHostFunctionsSize, "the host's record is 112 bytes");
 static_assert(offsetof(HostFunctions, eventTrigger) == 100, "the trigger sits at bytes 100-103");
-#ifdef _WIN32
+#if defined(_WIN32) && !defined(_WIN64)
 static_assert(sizeof(HostEventTrigger) == 4, "the product is 32-bit");
 #endif

@@ -19,6 +19,10 @@ command -v make >/dev/null || need+=(make)
 command -v g++ >/dev/null || need+=(g++)
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
 dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
+# Some kernels refuse 32-bit x86 code; there the Windows tests run as a
+# 64-bit build under 64-bit Wine.
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v clang++ >/dev/null || need+=(clang)
 [ -d /usr/src/googletest ] || need+=(googletest)
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)

@@ -2,12 +2,13 @@
 //
 //   kvo_bench latency RUNS N   host's SendMessageA(WM_INPUT) to the trigger's
 //                              call on the worker, beside a floor measured in
-//                              the same process: PostThreadMessageA to a thread
-//                              blocked in GetMessageA
+//                              the same process: a bare window on a thread of
+//                              its own, fed the same way, that reads the record
+//                              through the same GetRawInputData
 //   kvo_bench burst N          N presses sent as fast as the host thread can;
 //                              counts what arrives, and in what order
-//   kvo_bench stalled N        N presses while the worker cannot run: how many
-//                              its queue takes before posting fails
+//   kvo_bench stalled N        N presses posted while the worker cannot run:
+//                              how many its queue takes before posting fails
 //   kvo_bench soak CYCLES      start/stop cycles with input flowing; handles,
 //                              threads and capture windows before and after
 //   kvo_bench idle SECONDS     the worker's CPU time while nothing happens
@@ -22,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "ImportPatch.h"
 #include "PluginHost.h"
 #include "RawInputRecords.h"
 #include "RawInputServer.h"
@@ -79,11 +81,6 @@ std::vector<BYTE> Numbered(LONG sequence) {
                       static_cast<BYTE>(sequence)});
 }
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
 void Press(HWND window, const std::vector<BYTE>& record) {
     SendMessageA(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(ServeRawInput(record)));
 }
@@ -93,7 +90,9 @@ HWND Start() {
         std::fprintf(stderr, "gir_start failed\n");
         std::exit(1);
     }
-    return FindOwnCaptureWindow();
+    HWND window = FindOwnCaptureWindow();
+    SetRawInputWindow(window);
+    return window;
 }
 
 void WaitForEvents(LONG count) {
@@ -114,19 +113,43 @@ double Percentile(std::vector<double> values, double p) {
     return values[static_cast<size_t>(p * (values.size() - 1))];
 }
 
-// ---- the floor: a bare thread message round ----
+// ---- the floor: a bare raw-input window on a thread of its own ----
+//
+// What any plug-in that reads raw input on its own thread must pay: the
+// cross-thread send, the window procedure, the size query and the fetch
+// through the same GetRawInputData the plug-in calls.
 
+typedef UINT(WINAPI* GetRawInputDataProc)(HRAWINPUT, UINT, LPVOID, PUINT, UINT);
+GetRawInputDataProc g_readRawInput = nullptr;
 LONGLONG g_floorArrival = 0;
 HANDLE g_floorReceived = nullptr;
+HWND g_floorWindow = nullptr;
+
+LRESULT CALLBACK FloorWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_INPUT) return DefWindowProcA(window, message, wParam, lParam);
+    BYTE record[256];
+    UINT size = 0;
+    HRAWINPUT input = reinterpret_cast<HRAWINPUT>(lParam);
+    if (g_readRawInput(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) == 0 &&
+        size <= sizeof record)
+        g_readRawInput(input, RID_INPUT, record, &size, sizeof(RAWINPUTHEADER));
+    g_floorArrival = Now();
+    SetEvent(g_floorReceived);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
 
 DWORD WINAPI FloorThread(LPVOID ready) {
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    WNDCLASSA floorClass = {};
+    floorClass.lpfnWndProc = FloorWindowProc;
+    floorClass.hInstance = GetModuleHandleA(nullptr);
+    floorClass.lpszClassName = "KVOBenchFloor";
+    RegisterClassA(&floorClass);
+    g_floorWindow = CreateWindowExA(0, "KVOBenchFloor", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                    floorClass.hInstance, nullptr);
     SetEvent(ready);
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        g_floorArrival = Now();
-        SetEvent(g_floorReceived);
-    }
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) DispatchMessageA(&msg);
+    DestroyWindow(g_floorWindow);
     return 0;
 }
 
@@ -135,11 +158,13 @@ std::vector<double> FloorLatencies(int count) {
     DWORD threadId = 0;
     HANDLE thread = CreateThread(nullptr, 0, FloorThread, ready, 0, &threadId);
     WaitForSingleObject(ready, INFINITE);
+    SetRawInputWindow(g_floorWindow);
+    std::vector<BYTE> record = HidReport({0x01, 0xCD, 0x00});
     std::vector<double> latencies;
     g_floorReceived = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     for (int i = 0; i < count; ++i) {
         LONGLONG sent = Now();
-        PostThreadMessageA(threadId, WM_APP, i, 0);
+        Press(g_floorWindow, record);
         WaitForSingleObject(g_floorReceived, INFINITE);
         latencies.push_back(Microseconds(g_floorArrival - sent));
     }
@@ -148,6 +173,7 @@ std::vector<double> FloorLatencies(int count) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
     CloseHandle(ready);
+    ForgetRawInput();
     return latencies;
 }
 
@@ -171,6 +197,8 @@ std::vector<double> PluginLatencies(int count) {
 }
 
 int Latency(int runs, int count) {
+    void** slot = FindImportSlot(g_plugin.module, "USER32.dll", "GetRawInputData");
+    g_readRawInput = reinterpret_cast<GetRawInputDataProc>(*slot);
     for (int run = 0; run < runs; ++run) {
         std::vector<double> floor = FloorLatencies(count);
         std::vector<double> plugin = PluginLatencies(count);
@@ -212,7 +240,10 @@ int Stalled(LONG count) {
     HWND window = Start();
     HANDLE worker = OpenWorker(window, THREAD_SUSPEND_RESUME);
     SuspendThread(worker);
-    for (LONG i = 2; i <= count + 1; ++i) Press(window, Numbered(i));
+    // Sent messages would wait for the stalled worker; posted ones queue up.
+    for (LONG i = 2; i <= count + 1; ++i)
+        PostMessageA(window, WM_INPUT, RIM_INPUTSINK,
+                     reinterpret_cast<LPARAM>(ServeRawInput(Numbered(i))));
     ResumeThread(worker);
     CloseHandle(worker);
     g_plugin.stop();
@@ -242,7 +273,6 @@ int Soak(int cycles) {
     for (int cycle = 0; cycle < cycles; ++cycle) {
         HWND window = Start();
         for (int i = 0; i < 3; ++i) Press(window, Numbered(++expected));
-        Pump();
         g_plugin.stop();
         ForgetRawInput();
     }
@@ -269,10 +299,7 @@ int Idle(int seconds) {
     HANDLE worker = OpenWorker(window, THREAD_QUERY_INFORMATION);
     ULONGLONG before = CpuTicks(worker);
     DWORD until = GetTickCount() + seconds * 1000;
-    while (GetTickCount() < until) {
-        Pump();
-        Sleep(50);
-    }
+    while (GetTickCount() < until) Sleep(50);
     ULONGLONG after = CpuTicks(worker);
     CloseHandle(worker);
     g_plugin.stop();
@@ -289,7 +316,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "kvo_bench: %s\n", error.c_str());
         return 1;
     }
-    SetRawInputThread(GetCurrentThreadId());
     QueryPerformanceFrequency(&g_frequency);
     HostFunctions record;
     std::memset(&record, 0, sizeof record);

@@ -1,10 +1,11 @@
 // KVORemote.dll as a host uses it, under the real Windows API (Wine).
 //
 // The test loads the DLL with LoadLibraryA and finds every export with
-// GetProcAddress.  There is no HID device under Wine, so the DLL's import of
-// GetRawInputData is pointed at a record server here, and WM_INPUT is sent to
-// the capture window on the thread that started capture; everything else is
-// the real thing.  Cross-process checks relaunch this program as a child.
+// GetProcAddress.  The DLL's import of GetRawInputData is pointed at a record
+// server here, and WM_INPUT is sent to the capture window, which the
+// plug-in's worker owns: that is how records no device makes (several
+// reports in one message, odd sizes) reach it.  Everything else is the real
+// thing.  Cross-process checks relaunch this program as a child.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -74,43 +75,52 @@ bool ThreadHasEnded(DWORD threadId) {
     return ended;
 }
 
-void Pump() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-}
-
 bool WaitForEvents(size_t count, DWORD timeoutMs = 5000) {
-    DWORD start = GetTickCount();
-    while (HostCalls().size() < count) {
-        if (GetTickCount() - start > timeoutMs) return false;
-        Pump();
-        Sleep(1);
-    }
-    return true;
+    return WaitForHostCalls(count, timeoutMs);
 }
 
-// What a receiver's press does: WM_INPUT to the capture window, on its thread.
+// What a receiver's press does: WM_INPUT to the capture window, taken on its
+// own thread.
 void Press(HWND window, const std::vector<BYTE>& record) {
+    SetRawInputWindow(window);
     LPARAM handle = reinterpret_cast<LPARAM>(ServeRawInput(record));
     EXPECT_EQ(SendMessageA(window, WM_INPUT, RIM_INPUTSINK, handle), 0);
 }
 
-DWORD RunChild(const char* mode) {
+// The raw input this process has registered, whoever registered it.
+UINT RegisteredRawInputCount() {
+    UINT count = 0;
+    GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
+    return count;
+}
+
+DWORD ElapsedSince(DWORD start) { return GetTickCount() - start; }
+
+PROCESS_INFORMATION StartChild(const char* mode) {
     std::string command = "\"" + ProgramPath() + "\" --child " + mode;
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process))
-        return 1000;
+    std::memset(&process, 0, sizeof process);
+    CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                   &process);
+    return process;
+}
+
+DWORD EndChild(const PROCESS_INFORMATION& process) {
+    if (!process.hProcess) return 1000;
     DWORD code = 1001;
     if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0)
         GetExitCodeProcess(process.hProcess, &code);
+    else
+        TerminateProcess(process.hProcess, 1002);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return code;
 }
+
+DWORD RunChild(const char* mode) { return EndChild(StartChild(mode)); }
 
 // ---- identity ----
 
@@ -156,13 +166,15 @@ protected:
         HostFunctions record = RecordingHostFunctions();
         ASSERT_EQ(g_plugin.open(0, 0, 0, &record), 1);
         ClearHostCalls();
-        SetRawInputThread(GetCurrentThreadId());
+        SetTriggerAction(nullptr);
         readsBefore_ = RawInputReadsFromOtherThreads();
         threadsBefore_ = ProcessThreadCount();
     }
     void TearDown() override {
-        g_plugin.stop();
+        SetTriggerAction(nullptr);
+        EXPECT_EQ(g_plugin.stop(), 1);
         EXPECT_EQ(FindOwnCaptureWindow(), nullptr);
+        EXPECT_EQ(RegisteredRawInputCount(), 0u);
         EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
         EXPECT_EQ(RawInputReadsFromOtherThreads(), readsBefore_)
             << "raw input must be read on the window's thread";
@@ -177,10 +189,11 @@ protected:
     LONG readsBefore_ = 0;
 };
 
-TEST_F(HostCaptures, PressesBecomeEventsOnTheWorker) {
+TEST_F(HostCaptures, PressesBecomeEventsOnTheWorkerThatOwnsTheWindow) {
     HWND window = Start();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(GetWindowThreadProcessId(window, nullptr), GetCurrentThreadId());
+    DWORD worker = GetWindowThreadProcessId(window, nullptr);
+    EXPECT_NE(worker, GetCurrentThreadId());
     EXPECT_FALSE(IsWindowVisible(window));
 
     Press(window, HidReport({0x04, 0x0D}));
@@ -201,15 +214,15 @@ TEST_F(HostCaptures, PressesBecomeEventsOnTheWorker) {
         EXPECT_EQ(event.data, nullptr);
         EXPECT_EQ(event.flags, 0);
         EXPECT_EQ(event.deviceNumber, 80);
-        EXPECT_NE(event.threadId, GetCurrentThreadId());
+        EXPECT_EQ(event.threadId, worker);
     }
 }
 
-TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinks) {
+TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinksAndRemovesThemOnStop) {
     g_registerCalls = 0;
     HWND window = Start();
     EXPECT_EQ(g_registerCalls, 1);
-    EXPECT_EQ(g_registeredEntrySize, 12u);
+    EXPECT_EQ(g_registeredEntrySize, sizeof(RAWINPUTDEVICE));
     ASSERT_EQ(g_registered.size(), 2u);
     EXPECT_EQ(g_registered[0].usUsagePage, 0xFFBC);
     EXPECT_EQ(g_registered[0].usUsage, 0x88);
@@ -219,6 +232,10 @@ TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinks) {
         EXPECT_EQ(device.dwFlags, static_cast<DWORD>(RIDEV_INPUTSINK));
         EXPECT_EQ(device.hwndTarget, window);
     }
+    EXPECT_EQ(RegisteredRawInputCount(), 2u);
+    EXPECT_EQ(g_plugin.stop(), 1);
+    EXPECT_EQ(RegisteredRawInputCount(), 0u);
+    EXPECT_FALSE(IsWindow(window));
 }
 
 TEST_F(HostCaptures, StartTwiceMakesOneWorkerAndOneWindow) {
@@ -230,7 +247,7 @@ TEST_F(HostCaptures, StartTwiceMakesOneWorkerAndOneWindow) {
     EXPECT_EQ(CountCaptureWindows(), 1);
 }
 
-TEST_F(HostCaptures, StopEndsWorkerAndWindowAndCaptureCanStartAgain) {
+TEST_F(HostCaptures, StopAndCloseEndWorkerAndWindowAndCaptureStartsAgain) {
     HWND window = Start();
     Press(window, HidReport({0x04, 0x0D}));
     ASSERT_TRUE(WaitForEvents(1));
@@ -247,14 +264,107 @@ TEST_F(HostCaptures, StopEndsWorkerAndWindowAndCaptureCanStartAgain) {
     ASSERT_TRUE(WaitForEvents(2));
     EXPECT_EQ(HostEventNames()[1], "KVO000001E900");
     EXPECT_NE(HostCalls()[1].threadId, worker);
-}
-
-TEST_F(HostCaptures, CloseWhileCapturingStops) {
-    HWND window = Start();
     EXPECT_EQ(g_plugin.close(), 1);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
     EXPECT_EQ(g_plugin.close(), 1);
+}
+
+DWORD WINAPI StartAndEnd(LPVOID) { return g_plugin.start() == 1 ? 0 : 1; }
+DWORD WINAPI StopAndEnd(LPVOID) { return g_plugin.stop() == 1 ? 0 : 1; }
+
+DWORD RunThread(LPTHREAD_START_ROUTINE body) {
+    HANDLE thread = CreateThread(nullptr, 0, body, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD code = 99;
+    GetExitCodeThread(thread, &code);
+    CloseHandle(thread);
+    return code;
+}
+
+TEST_F(HostCaptures, StartOnAThreadThatEndsKeepsCapturing) {
+    ASSERT_EQ(RunThread(StartAndEnd), 0u);
+    HWND window = FindOwnCaptureWindow();
+    ASSERT_NE(window, nullptr);
+    Press(window, HidReport({0x01, 0xB5, 0x00}));
+    ASSERT_TRUE(WaitForEvents(1));
+    EXPECT_EQ(HostEventNames()[0], "KVO000001B500");
+}
+
+TEST_F(HostCaptures, StopFromAnotherThreadTakesEverythingDownForTheNextProcess) {
+    HWND window = Start();
+    DWORD start = GetTickCount();
+    ASSERT_EQ(RunThread(StopAndEnd), 0u);
+    EXPECT_LT(ElapsedSince(start), 500u);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(RegisteredRawInputCount(), 0u);
+    // Another process captures now and gets its own presses, undisturbed.
+    EXPECT_EQ(RunChild("capture-and-press"), 0u);
+}
+
+TEST_F(HostCaptures, StopFromInsideAnEventReturnsAtOnce) {
+    static DWORD stopMs = 0;
+    SetTriggerAction([] {
+        DWORD start = GetTickCount();
+        g_plugin.stop();
+        stopMs = ElapsedSince(start);
+    });
+    HWND window = Start();
+    DWORD worker = GetWindowThreadProcessId(window, nullptr);
+    Press(window, HidReport({0x04, 0x0D}));
+    ASSERT_TRUE(WaitForEvents(1));
+    EXPECT_LT(stopMs, 100u);
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, worker);
+    if (thread) {
+        EXPECT_EQ(WaitForSingleObject(thread, 2000), WAIT_OBJECT_0);
+        CloseHandle(thread);
+    }
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(RegisteredRawInputCount(), 0u);
+    SetTriggerAction(nullptr);
+    window = Start();
+    Press(window, HidReport({0x01, 0xCD, 0x00}));
+    ASSERT_TRUE(WaitForEvents(2));
+    EXPECT_EQ(HostEventNames()[1], "KVO000001CD00");
+}
+
+// The host's own UI window, on the test thread.
+HWND g_uiWindow = nullptr;
+LONG g_uiMessages = 0;
+
+LRESULT CALLBACK UiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_APP) InterlockedIncrement(&g_uiMessages);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+TEST_F(HostCaptures, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
+    WNDCLASSA uiClass = {};
+    uiClass.lpfnWndProc = UiWindowProc;
+    uiClass.hInstance = GetModuleHandleA(nullptr);
+    uiClass.lpszClassName = "KVOTestHostUi";
+    RegisterClassA(&uiClass);
+    g_uiWindow = CreateWindowExA(0, "KVOTestHostUi", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                 uiClass.hInstance, nullptr);
+    ASSERT_NE(g_uiWindow, nullptr);
+    g_uiMessages = 0;
+    SetTriggerAction([] { SendMessageA(g_uiWindow, WM_APP, 0, 0); });
+
+    HWND window = Start();
+    SetRawInputWindow(window);
+    // Posted, so that the presses wait in the worker's queue while this
+    // thread goes into gir_stop.
+    for (int i = 0; i < 5; ++i)
+        PostMessageA(window, WM_INPUT, RIM_INPUTSINK,
+                     reinterpret_cast<LPARAM>(ServeRawInput(HidReport({0x01, 0xCD, 0x00}))));
+    DWORD start = GetTickCount();
+    EXPECT_EQ(g_plugin.stop(), 1);
+    EXPECT_LT(ElapsedSince(start), 500u);
+    size_t delivered = HostCalls().size();
+    EXPECT_EQ(delivered, 5u);
+    EXPECT_EQ(g_uiMessages, 5);
+    Sleep(50);
+    EXPECT_EQ(HostCalls().size(), delivered) << "no event may come after gir_stop returned";
+    DestroyWindow(g_uiWindow);
 }
 
 TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
@@ -264,6 +374,26 @@ TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
     Press(window, HidReport({0x01, 0xCD, 0x00}));
     ASSERT_TRUE(WaitForEvents(1));
     EXPECT_EQ(HostEventNames()[0], "KVO000001CD00");
+}
+
+TEST_F(HostCaptures, RacingProcessesEndWithExactlyOneCapturer) {
+    HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "KVOTestRaceGo");
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "KVOTestRaceDone");
+    for (int round = 0; round < 4; ++round) {
+        ResetEvent(go);
+        ResetEvent(done);
+        PROCESS_INFORMATION first = StartChild("race"), second = StartChild("race");
+        Sleep(300);  // both are waiting for the start signal
+        SetEvent(go);
+        // The capturer delivers its presses, then both wait to be let go.
+        Sleep(700);
+        SetEvent(done);
+        DWORD codes[2] = {EndChild(first), EndChild(second)};
+        EXPECT_EQ(codes[0] + codes[1], 30u) << "round " << round << ": " << codes[0] << ", "
+                                            << codes[1];
+    }
+    CloseHandle(go);
+    CloseHandle(done);
 }
 
 TEST_F(HostCaptures, OwnerThatExitsLeavesCaptureFree) {
@@ -276,14 +406,49 @@ TEST_F(HostCaptures, OwnerThatDiesLeavesCaptureFree) {
     EXPECT_NE(Start(), nullptr);
 }
 
-TEST_F(HostCaptures, UnloadingWhileCapturingLeavesTheCodeInPlace) {
+TEST_F(HostCaptures, UnloadingAfterAnyStopIsSafe) {
     EXPECT_EQ(RunChild("unload-while-capturing"), 0u);
+    EXPECT_EQ(RunChild("stop-elsewhere-then-unload"), 0u);
+    EXPECT_EQ(RunChild("stop-inside-event-then-unload"), 0u);
 }
 
 // ---- the child process ----
 
+bool BindChildHost() {
+    HostFunctions record = RecordingHostFunctions();
+    return InstallRawInputServer(g_plugin.module) && g_plugin.open(0, 0, 0, &record) == 1;
+}
+
+bool PressAndSee(HWND window, const std::vector<BYTE>& record, const char* name, size_t count) {
+    Press(window, record);
+    return WaitForHostCalls(count) && HostEventNames()[count - 1] == name;
+}
+
+bool WaitForLibraryToGo() {
+    for (int i = 0; i < 200 && GetModuleHandleA("KVORemote.dll"); ++i) Sleep(10);
+    return GetModuleHandleA("KVORemote.dll") == nullptr;
+}
+
+int RaceChild() {
+    HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, "KVOTestRaceGo");
+    HANDLE done = OpenEventA(SYNCHRONIZE, FALSE, "KVOTestRaceDone");
+    if (!go || !done || !BindChildHost()) return 1;
+    WaitForSingleObject(go, 10000);
+    if (g_plugin.start() != 1) return 2;
+    HWND window = FindOwnCaptureWindow();
+    if (window) {
+        for (size_t i = 1; i <= 3; ++i)
+            if (!PressAndSee(window, HidReport({0x01, 0xCD, 0x00}), "KVO000001CD00", i)) return 3;
+    }
+    WaitForSingleObject(done, 10000);
+    if (window && HostCalls().size() != 3) return 4;  // each press delivered once
+    if (g_plugin.stop() != 1) return 5;
+    return window ? 10 : 20;
+}
+
 int ChildMain(const std::string& mode) {
     if (!LoadPlugin()) return 90;
+    if (mode == "race") return RaceChild();
     if (mode == "start-beside-capture") {
         int windows = CountCaptureWindows();
         if (g_plugin.start() != 1) return 1;
@@ -291,18 +456,41 @@ int ChildMain(const std::string& mode) {
         if (g_plugin.stop() != 1 || g_plugin.close() != 1) return 3;
         return 0;
     }
+    if (!BindChildHost()) return 10;
+    if (mode == "capture-and-press") {
+        if (g_plugin.start() != 1) return 11;
+        HWND window = FindOwnCaptureWindow();
+        if (!window || !PressAndSee(window, HidReport({0x04, 0x0D}), "KVO000000040D", 1)) return 12;
+        return g_plugin.stop() == 1 ? 0 : 13;
+    }
     if (mode == "unload-while-capturing") {
         // A host that unloads the plug-in and forgets to stop capture.
-        HostFunctions record = RecordingHostFunctions();
-        if (!InstallRawInputServer(g_plugin.module) || g_plugin.open(0, 0, 0, &record) != 1) return 10;
-        SetRawInputThread(GetCurrentThreadId());
         if (g_plugin.start() != 1) return 11;
         HWND window = FindOwnCaptureWindow();
         FreeLibrary(g_plugin.module);
         if (!GetModuleHandleA("KVORemote.dll")) return 12;  // the worker keeps it loaded
-        SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
-                     reinterpret_cast<LPARAM>(ServeRawInput(HidReport({0x01, 0xCD, 0x00}))));
-        if (!WaitForHostCalls(1) || HostEventNames()[0] != "KVO000001CD00") return 13;
+        if (!PressAndSee(window, HidReport({0x01, 0xCD, 0x00}), "KVO000001CD00", 1)) return 13;
+        return 0;
+    }
+    if (mode == "stop-elsewhere-then-unload") {
+        if (g_plugin.start() != 1) return 11;
+        HWND window = FindOwnCaptureWindow();
+        if (RunThread(StopAndEnd) != 0) return 12;
+        FreeLibrary(g_plugin.module);
+        if (!WaitForLibraryToGo()) return 13;
+        // What a press would do now: nothing is there to receive it.
+        if (IsWindow(window) || RegisteredRawInputCount() != 0) return 14;
+        SendMessageA(window, WM_INPUT, RIM_INPUTSINK, 0);
+        return 0;
+    }
+    if (mode == "stop-inside-event-then-unload") {
+        SetTriggerAction([] { g_plugin.close(); });
+        if (g_plugin.start() != 1) return 11;
+        HWND window = FindOwnCaptureWindow();
+        if (!PressAndSee(window, HidReport({0x04, 0x0D}), "KVO000000040D", 1)) return 12;
+        FreeLibrary(g_plugin.module);
+        if (!WaitForLibraryToGo()) return 13;
+        if (IsWindow(window) || RegisteredRawInputCount() != 0) return 14;
         return 0;
     }
     if (g_plugin.start() != 1 || !FindOwnCaptureWindow()) return 4;
@@ -321,5 +509,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "the plug-in does not import the raw input calls by name\n");
         return 2;
     }
+    // Wine starts a helper thread of its own the first time a process asks
+    // for its raw input registrations; let that happen before threads are
+    // counted.
+    RegisteredRawInputCount();
     return RUN_ALL_TESTS();
 }

@@ -8,13 +8,13 @@
 static const uintptr_t kFirstHandle = 0x7000;
 static std::mutex g_lock;
 static std::vector<std::vector<BYTE>> g_records;
-static DWORD g_inputThread = 0;
+static LONG g_inputThread = 0;
 static LONG g_readsFromOtherThreads = 0;
 
 static UINT WINAPI ServedGetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data,
                                          PUINT size, UINT headerSize) {
     const UINT kFailed = static_cast<UINT>(-1);
-    if (GetCurrentThreadId() != g_inputThread) {
+    if (GetCurrentThreadId() != static_cast<DWORD>(InterlockedCompareExchange(&g_inputThread, 0, 0))) {
         InterlockedIncrement(&g_readsFromOtherThreads);
         return kFailed;
     }
@@ -40,7 +40,9 @@ bool InstallRawInputServer(HMODULE plugin) {
     return true;
 }
 
-void SetRawInputThread(DWORD threadId) { g_inputThread = threadId; }
+void SetRawInputWindow(HWND window) {
+    InterlockedExchange(&g_inputThread, static_cast<LONG>(GetWindowThreadProcessId(window, nullptr)));
+}
 
 HRAWINPUT ServeRawInput(const std::vector<BYTE>& record) {
     std::lock_guard<std::mutex> lock(g_lock);

@@ -14,8 +14,9 @@
 // Patches the DLL's import; false if it does not import GetRawInputData.
 bool InstallRawInputServer(HMODULE plugin);
 
-// The thread that will receive WM_INPUT (the one that called gir_start).
-void SetRawInputThread(DWORD threadId);
+// The window WM_INPUT will be sent to: only its thread may read the records,
+// as only the receiving thread may read a real raw input handle.
+void SetRawInputWindow(HWND window);
 
 // A handle for `record`, valid until ForgetRawInput.
 HRAWINPUT ServeRawInput(const std::vector<BYTE>& record);
