@@ -1,28 +1,38 @@
 // kvo-monitor: a console host for KVORemote.dll.  It loads the plug-in the
-// way a home-automation host does and prints every event it sends, live from
-// a receiver or from a recording of raw input messages.
+// way a home-automation host does and prints every event it sends, with the
+// device and the report bytes it came from, live from a receiver or from a
+// recording of raw input messages; it can record a live session for replay.
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "IgnoredDevices.h"
+#include "MonitorLog.h"
 #include "PluginHost.h"
 #include "RawInputServer.h"
+#include "RawInputTap.h"
 #include "ReplayFile.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: kvo-monitor [--dll PATH] [--replay FILE [--pace MS]]\n"
+    "usage: kvo-monitor [--dll PATH] [--all] [--record FILE] [--replay FILE [--pace MS]]\n"
     "\n"
     "Loads KVORemote.dll as a host does and prints one line per event it sends:\n"
-    "a running count, milliseconds since capture started, the event name and the\n"
-    "device number.\n"
+    "a running count, milliseconds since capture started, the event name, the\n"
+    "host's device number, then the device the message came from (vendor:product,\n"
+    "usage page:usage, product name) and the report bytes it sent.\n"
     "\n"
     "  --dll PATH      the plug-in to load (default: KVORemote.dll beside this program)\n"
+    "  --all           also show the messages that give no event, marked silent:\n"
+    "                  releases, 1-byte reports, and devices the plug-in ignores\n"
+    "  --record FILE   write every message the plug-in receives to FILE, in the\n"
+    "                  format --replay reads, with the time, device and event of each\n"
     "  --replay FILE   feed the raw input messages recorded in FILE through the\n"
     "                  plug-in instead of waiting for a receiver; ends with the file\n"
     "  --pace MS       wait MS milliseconds between replayed messages\n"
@@ -33,7 +43,9 @@ const char kUsage[] =
 struct Options {
     std::string dll;
     std::string replay;
+    std::string record;
     DWORD paceMs = 0;
+    bool all = false;
     bool help = false;
 };
 
@@ -45,7 +57,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
             options->help = true;
             continue;
         }
-        if (option != "--dll" && option != "--replay" && option != "--pace") {
+        if (option == "--all") {
+            options->all = true;
+            continue;
+        }
+        if (option != "--dll" && option != "--replay" && option != "--pace" &&
+            option != "--record") {
             *error = "unknown option '" + option + "'";
             return false;
         }
@@ -56,6 +73,7 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         std::string value = argv[++i];
         if (option == "--dll") options->dll = value;
         if (option == "--replay") options->replay = value;
+        if (option == "--record") options->record = value;
         if (option == "--pace") {
             char* end = nullptr;
             unsigned long ms = std::strtoul(value.c_str(), &end, 10);
@@ -74,22 +92,31 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     return true;
 }
 
-LARGE_INTEGER g_started;
-LARGE_INTEGER g_frequency;
-LONG g_events = 0;
 DWORD g_mainThread = 0;
 
 // The plug-in calls this on its worker thread, once per event.
 int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
-    LONG count = InterlockedIncrement(&g_events);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    double ms = static_cast<double>(now.QuadPart - g_started.QuadPart) * 1000.0 /
-                static_cast<double>(g_frequency.QuadPart);
-    std::printf("%6ld %10.3f ms  %s  device %d\n", static_cast<long>(count), ms,
-                text ? text : "(no text)", deviceNumber);
-    std::fflush(stdout);
+    LogEvent(text, deviceNumber);
     return 0;
+}
+
+// Opened before anything else happens, so that a recording that cannot be
+// written stops the monitor before capture starts.
+bool OpenRecording(const std::string& path, std::FILE** file, std::string* error) {
+    *file = std::fopen(path.c_str(), "w");
+    if (*file) return true;
+    *error = "cannot write the recording " + path + ": " + std::strerror(errno);
+    return false;
+}
+
+void WriteRecordingHeader(std::FILE* file, const PluginExports& plugin) {
+    std::fprintf(file,
+                 "# Raw input messages that %s %s received, recorded by kvo-monitor.\n"
+                 "# Replay:  kvo-monitor --replay THIS-FILE\n"
+                 "# After each message: the event it gave (\"none\" and why if it gave none),\n"
+                 "# milliseconds since capture started, and the device that sent it.\n\n",
+                 PluginText(plugin.name).c_str(), PluginText(plugin.version).c_str());
+    std::fflush(file);
 }
 
 // Ctrl-C arrives on a thread of its own; the thread that owns the capture
@@ -127,6 +154,9 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
         *error = "gir_start succeeded but made no capture window";
         return false;
     }
+    // The worker that owns the window reads each record, as it would a
+    // real one.
+    SetRawInputWindow(window);
     for (size_t i = 0; i < messages.size(); ++i) {
         if (i > 0 && paceMs) Sleep(paceMs);
         PumpMessages();
@@ -140,6 +170,61 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
 int Fail(const std::string& what) {
     std::fprintf(stderr, "kvo-monitor: %s\n", what.c_str());
     return 1;
+}
+
+// Everything after the recording is open and the plug-in loaded.
+int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
+            PluginExports& plugin, std::FILE* recording) {
+    std::string error;
+    if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
+        return Fail("the plug-in does not import GetRawInputData; cannot replay");
+    // Over the replay server, if there is one: the tap sees what it serves.
+    if (!InstallRawInputTap(plugin.module, LogPluginRecord))
+        return Fail("the plug-in does not import GetRawInputData; cannot see its records");
+    StartMonitorLog(options.all, recording);
+    if (recording) WriteRecordingHeader(recording, plugin);
+
+    HostFunctions record;
+    std::memset(&record, 0, sizeof record);
+    record.size = kHostFunctionsSize;
+    record.eventTrigger = PrintEvent;
+    if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
+
+    // This thread needs its message queue before Ctrl-C can post to it.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    g_mainThread = GetCurrentThreadId();
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+
+    MarkCaptureStart();
+    if (plugin.start() != 1) return Fail("gir_start failed: capture did not start");
+    if (options.all && options.replay.empty() && !StartIgnoredDeviceWatch())
+        std::printf("(devices the plug-in ignores cannot be shown: no raw input window)\n");
+
+    bool replayed = true;
+    if (options.replay.empty()) {
+        std::printf("capturing; press Ctrl-C to stop\n");
+        if (recording) std::printf("recording to %s\n", options.record.c_str());
+        std::fflush(stdout);
+        RunLive();
+    } else {
+        std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
+                    options.replay.c_str());
+        std::fflush(stdout);
+        replayed = RunReplay(messages, options.paceMs, &error);
+    }
+
+    StopIgnoredDeviceWatch();
+    // gir_stop lets the worker deliver everything already queued first.
+    plugin.stop();
+    FinishMonitorLog();
+    plugin.close();
+    if (options.all)
+        std::printf("stopped after %ld events, %ld silent messages\n",
+                    static_cast<long>(EventsLogged()), static_cast<long>(SilentLogged()));
+    else
+        std::printf("stopped after %ld events\n", static_cast<long>(EventsLogged()));
+    return replayed ? 0 : Fail(error);
 }
 
 }  // namespace
@@ -161,49 +246,22 @@ int main(int argc, char** argv) {
     if (!options.replay.empty() && !ReadReplayFile(options.replay, &messages, &error))
         return Fail(error);
 
+    std::FILE* recording = nullptr;
+    if (!options.record.empty() && !OpenRecording(options.record, &recording, &error))
+        return Fail(error);
+
     PluginExports plugin;
     std::string path = options.dll.empty() ? PluginBesideProgram() : options.dll;
-    if (!LoadPluginExports(path, &plugin, &error)) return Fail(error);
+    if (!LoadPluginExports(path, &plugin, &error)) {
+        if (recording) std::fclose(recording);
+        return Fail(error);
+    }
     std::printf("%s %s: %s\n", PluginText(plugin.name).c_str(),
                 PluginText(plugin.version).c_str(), PluginText(plugin.description).c_str());
     std::printf("device number %d, requested host API %d\n", plugin.devicenum(),
                 plugin.requestedApi(1));
 
-    if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
-        return Fail("the plug-in does not import GetRawInputData; cannot replay");
-    SetRawInputThread(GetCurrentThreadId());
-
-    HostFunctions record;
-    std::memset(&record, 0, sizeof record);
-    record.size = kHostFunctionsSize;
-    record.eventTrigger = PrintEvent;
-    if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
-
-    // This thread needs its message queue before Ctrl-C can post to it.
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    g_mainThread = GetCurrentThreadId();
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
-
-    QueryPerformanceFrequency(&g_frequency);
-    QueryPerformanceCounter(&g_started);
-    if (plugin.start() != 1) return Fail("gir_start failed: capture did not start");
-
-    bool replayed = true;
-    if (options.replay.empty()) {
-        std::printf("capturing; press Ctrl-C to stop\n");
-        std::fflush(stdout);
-        RunLive();
-    } else {
-        std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
-                    options.replay.c_str());
-        std::fflush(stdout);
-        replayed = RunReplay(messages, options.paceMs, &error);
-    }
-
-    // gir_stop lets the worker deliver everything already queued first.
-    plugin.stop();
-    plugin.close();
-    std::printf("stopped after %ld events\n", static_cast<long>(g_events));
-    return replayed ? 0 : Fail(error);
+    int status = Monitor(options, messages, plugin, recording);
+    if (recording) std::fclose(recording);
+    return status;
 }
