@@ -1,0 +1,28 @@
+# The real road: KVORemote.dll under Wine's own HID stack, fed by the virtual
+# receiver (tools/virtual-receiver).  The devices are installed once per run.
+# Not yet included from tests/CMakeLists.txt: no report reaches the host yet.
+target_include_directories(kvo_real_road_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(kvo_real_road_tests PRIVATE kvo_host_kit kvo_virtual_devices GTest::gtest)
+add_dependencies(kvo_real_road_tests KVORemote kvo-remote)
+kvo_warnings(kvo_real_road_tests)
+
+add_test(NAME real_road.devices
+  COMMAND kvo-remote add remote media remote-long keyboard other)
+set_tests_properties(real_road.devices PROPERTIES
+  FIXTURES_SETUP real_road FIXTURES_REQUIRED wine TIMEOUT 300)
+
+# One CTest test per case, so that a hang fails with the case's name.  They
+# share the devices and the one capture a machine allows.
+foreach(case
+    PressesBecomeTheirNamesAndReleasesGiveNothing
+    ShortReportsArrivePaddedToTheDevicesLongest
+    KeyboardAndUnregisteredCollectionsGiveNothing
+    BurstOfPressesAndReleasesArrivesWholeAndInOrder
+    DevicesComeAndGoWhileCapturing
+    StopSilencesAndStartAgainDelivers
+    CaptureNeedsNoVisibleOrForegroundWindow
+    ASecondProcessDoesNotCaptureWhileTheFirstDoes)
+  add_test(NAME real_road.${case} COMMAND kvo_real_road_tests --gtest_filter=RealRoad.${case})
+  set_tests_properties(real_road.${case} PROPERTIES
+    FIXTURES_REQUIRED "wine;real_road" RESOURCE_LOCK kvo_capture TIMEOUT 600)
+endforeach()
