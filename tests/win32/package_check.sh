@@ -75,13 +75,23 @@ for line in \
 done
 
 # The unpacked folder alone: the monitor finds the DLL beside it, and the
-# identity it prints is the version the zip is named after.
-"${runner[@]}" "$folder/kvo-monitor.exe" --replay "$folder/samples/remote-session.txt" >"$work/replay" 2>&1 ||
-  check "the packaged monitor failed: $(cat "$work/replay")"
-tr -d '\r' <"$work/replay" >"$work/replayed"
-grep -q "^KVORemote ${version%.*}: KVO Remote Controller by Quorlen" "$work/replayed" ||
-  check "the packaged DLL does not report version ${version%.*}: $(head -1 "$work/replayed")"
-grep -q '^stopped after 10 events' "$work/replayed" || check "the packaged monitor: $(cat "$work/replayed")"
+# identity it prints is the version the zip is named after.  A machine that
+# runs no 32-bit code cannot do this part: the 64-bit build's test says so
+# with KVO_RUN_PACKAGED_MONITOR=0.
+status=77
+if [ "${KVO_RUN_PACKAGED_MONITOR:-1}" != 0 ]; then
+  "${runner[@]}" "$folder/kvo-monitor.exe" --replay "$folder/samples/remote-session.txt" >"$work/replay" 2>&1
+  status=$?
+fi
+if [ $status -eq 77 ]; then
+  echo "package: the packaged monitor not run: this machine runs no 32-bit programs"
+else
+  [ $status -eq 0 ] || check "the packaged monitor failed: $(cat "$work/replay")"
+  tr -d '\r' <"$work/replay" >"$work/replayed"
+  grep -q "^KVORemote ${version%.*}: KVO Remote Controller by Quorlen" "$work/replayed" ||
+    check "the packaged DLL does not report version ${version%.*}: $(head -1 "$work/replayed")"
+  grep -q '^stopped after 10 events' "$work/replayed" || check "the packaged monitor: $(cat "$work/replayed")"
+fi
 
 [ $fail -eq 0 ] && echo "package: all checks passed"
 exit $fail
