@@ -51,6 +51,8 @@ enum class Api {
     DefWindowProcA,
     DisableThreadLibraryCalls,
     GetModuleHandleExA,
+    LoadCursorA,
+    FreeLibrary,
     Count
 };
 
@@ -70,6 +72,34 @@ void FailAfter(Api api, int skip, int times = 1);
 // The next call of `api` takes `milliseconds` before it does its work, as a
 // loaded machine or a slow driver can make any call slow.
 void DelayNext(Api api, DWORD milliseconds);
+
+// --- the failure sweep ---
+//
+// Every counted call also gets a place in one order of all calls of any
+// kind, on any thread.  Calls that Windows documents a failure for (a
+// failure value, a last error, out of memory) are numbered 1, 2, 3... in
+// that order since Reset; the others (ShowWindow, DefWindowProcA,
+// PeekMessageA, DispatchMessageA, SysFreeString, GetACP, GetThreadLocale)
+// are counted but never made to fail.
+
+// Whether `api` has a documented failure, and its name for reports.
+bool CanFail(Api api);
+const char* ApiName(Api api);
+// Counted calls of any kind since Reset, and the failable ones among them.
+long TotalCalls();
+long FailableCalls();
+// The `k`-th failable call since Reset (1-based) fails the way Windows
+// documents for it; 0 disarms.
+void FailCall(long k);
+// The call FailCall made fail, and the thread that made it; false while
+// none has.
+bool FailedCall(Api* api, DWORD* thread);
+// Stand-in threads that are blocked in a wait (WaitForSingleObject,
+// MsgWaitForMultipleObjects, GetMessageA, SendMessageA...) and that nothing
+// has woken since they began it.  When this equals LiveThreads() and the
+// test thread is outside the stand-in, no call can happen until the test
+// does something.
+int BlockedThreads();
 
 // GetRawInputData's fetch reports this many bytes instead of the true count
 // (a short or overlong read), once.

@@ -259,7 +259,10 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 }
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
-    if (!Enter(Api::HeapFree) || heap != GetProcessHeap()) return FALSE;
+    if (!Enter(Api::HeapFree) || heap != GetProcessHeap()) {
+        SetError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     if (memory) {
         std::free(memory);
         stub::g_liveHeapBlocks.fetch_sub(1);
@@ -269,6 +272,7 @@ BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
 
 // A BSTR carries its length in bytes just before the characters.
 BSTR WINAPI SysAllocStringLen(const OLECHAR* text, UINT length) {
+    // Out of memory is its only failure, and it sets no last error.
     if (!Enter(Api::SysAllocStringLen)) return nullptr;
     size_t bytes = sizeof(uint32_t) + (static_cast<size_t>(length) + 1) * sizeof(OLECHAR);
     auto* block = static_cast<unsigned char*>(std::malloc(bytes));

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace stub {
@@ -23,9 +24,29 @@ std::mutex g_armedLock;
 Armed g_armed[kApiCount];
 DWORD g_delayMs[kApiCount];
 
+// The sweep's order of failable calls; all under g_armedLock.
+long g_failableCalls = 0;
+long g_failAt = 0;
+bool g_failed = false;
+Api g_failedApi = Api::Count;
+DWORD g_failedThread = 0;
+
+const char* const kApiNames[kApiCount] = {
+    "GetVersionExA", "GetThreadLocale", "GetLocaleInfoA", "GetACP", "MultiByteToWideChar",
+    "WideCharToMultiByte", "SysAllocStringLen", "SysFreeString", "HeapAlloc", "HeapFree",
+    "GetRawInputData(size)", "GetRawInputData(fetch)", "RegisterRawInputDevices",
+    "CreateThread", "CreateEventA", "SetEvent", "ResetEvent", "CreateMutexA", "ReleaseMutex",
+    "WaitForSingleObject", "WaitForMultipleObjects", "MsgWaitForMultipleObjects",
+    "CloseHandle", "PeekMessageA", "GetMessageA", "PostThreadMessageA", "DispatchMessageA",
+    "RegisterClassExA", "UnregisterClassA", "CreateWindowExA", "SetWindowLongPtrA",
+    "GetWindowLongPtrA", "ShowWindow", "DestroyWindow", "DefWindowProcA",
+    "DisableThreadLibraryCalls", "GetModuleHandleExA", "LoadCursorA", "FreeLibrary"};
+
 std::mutex g_wakeLock;
 std::condition_variable g_wake;
 unsigned long g_wakeGeneration = 0;
+// The generation each blocked waiter saw when it began to wait.
+std::multiset<unsigned long> g_waiters;
 
 std::atomic<DWORD> g_nextThreadId{0x104};
 std::atomic<uintptr_t> g_nextHandle{0x10000};
@@ -47,6 +68,12 @@ bool Enter(Api api) {
     }
     if (delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
     std::lock_guard<std::mutex> lock(g_armedLock);
+    if (CanFail(api) && ++g_failableCalls == g_failAt) {
+        g_failed = true;
+        g_failedApi = api;
+        g_failedThread = CurrentThreadId();
+        return false;
+    }
     Armed& armed = g_armed[index];
     if (armed.times == 0) return true;
     if (armed.skip > 0) {
@@ -84,12 +111,15 @@ void WakeWaiters() {
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(g_wakeLock);
     auto woken = [&] { return g_wakeGeneration != seen; };
+    auto waiter = g_waiters.insert(seen);
+    bool wokenInTime = true;
     // A wait until the far end of the clock overflows inside the library.
-    if (deadline == std::chrono::steady_clock::time_point::max()) {
+    if (deadline == std::chrono::steady_clock::time_point::max())
         g_wake.wait(lock, woken);
-        return true;
-    }
-    return g_wake.wait_until(lock, deadline, woken);
+    else
+        wokenInTime = g_wake.wait_until(lock, deadline, woken);
+    g_waiters.erase(waiter);
+    return wokenInTime;
 }
 
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds) {
@@ -105,13 +135,64 @@ void ResetUserState();
 void Reset() {
     for (auto& calls : g_calls) calls.store(0);
     for (auto& last : g_lastCall) last.store(0);
+    g_clock.store(0);
     {
         std::lock_guard<std::mutex> lock(g_armedLock);
         for (auto& armed : g_armed) armed = Armed{};
         for (auto& delay : g_delayMs) delay = 0;
+        g_failableCalls = 0;
+        g_failAt = 0;
+        g_failed = false;
     }
     ResetKernelState();
     ResetUserState();
+}
+
+bool CanFail(Api api) {
+    switch (api) {
+        case Api::GetThreadLocale:
+        case Api::GetACP:
+        case Api::SysFreeString:
+        case Api::PeekMessageA:
+        case Api::DispatchMessageA:
+        case Api::ShowWindow:
+        case Api::DefWindowProcA:
+        case Api::Count:
+            return false;
+        default:
+            return true;
+    }
+}
+
+const char* ApiName(Api api) {
+    int index = static_cast<int>(api);
+    return index >= 0 && index < kApiCount ? kApiNames[index] : "none";
+}
+
+long TotalCalls() { return g_clock.load(); }
+
+long FailableCalls() {
+    std::lock_guard<std::mutex> lock(g_armedLock);
+    return g_failableCalls;
+}
+
+void FailCall(long k) {
+    std::lock_guard<std::mutex> lock(g_armedLock);
+    g_failAt = k;
+    g_failed = false;
+}
+
+bool FailedCall(Api* api, DWORD* thread) {
+    std::lock_guard<std::mutex> lock(g_armedLock);
+    if (!g_failed) return false;
+    if (api) *api = g_failedApi;
+    if (thread) *thread = g_failedThread;
+    return true;
+}
+
+int BlockedThreads() {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    return static_cast<int>(g_waiters.count(g_wakeGeneration));
 }
 
 int CallCount(Api api) { return g_calls[static_cast<int>(api)].load(); }

@@ -134,7 +134,9 @@ DWORD MutexOwner(const char* name) {
 }  // namespace stub
 
 BOOL WINAPI DisableThreadLibraryCalls(HMODULE) {
-    return Enter(Api::DisableThreadLibraryCalls) ? TRUE : FALSE;
+    if (Enter(Api::DisableThreadLibraryCalls)) return TRUE;
+    SetError(ERROR_INVALID_PARAMETER);
+    return FALSE;
 }
 
 // The stand-in is one module: every address belongs to it.
@@ -151,14 +153,26 @@ BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     return TRUE;
 }
 
-BOOL WINAPI FreeLibrary(HMODULE) {
+static BOOL DropModuleReference() {
     std::lock_guard<std::mutex> lock(stub::g_lock);
-    if (stub::g_moduleReferences == 0) return FALSE;
+    if (stub::g_moduleReferences == 0) {
+        SetError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
     --stub::g_moduleReferences;
     return TRUE;
 }
 
-void WINAPI FreeLibraryAndExitThread(HMODULE module, DWORD) { FreeLibrary(module); }
+BOOL WINAPI FreeLibrary(HMODULE) {
+    if (!Enter(Api::FreeLibrary)) {
+        SetError(ERROR_MOD_NOT_FOUND);
+        return FALSE;
+    }
+    return DropModuleReference();
+}
+
+// It has no failure to report: it does not return on Windows.
+void WINAPI FreeLibraryAndExitThread(HMODULE, DWORD) { DropModuleReference(); }
 
 HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE start,
                            LPVOID parameter, DWORD, LPDWORD threadId) {
@@ -232,12 +246,18 @@ static BOOL SetEventState(HANDLE event, bool signalled) {
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {
-    if (!Enter(Api::SetEvent)) return FALSE;
+    if (!Enter(Api::SetEvent)) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return SetEventState(event, true);
 }
 
 BOOL WINAPI ResetEvent(HANDLE event) {
-    if (!Enter(Api::ResetEvent)) return FALSE;
+    if (!Enter(Api::ResetEvent)) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     return SetEventState(event, false);
 }
 
@@ -268,7 +288,10 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
 }
 
 BOOL WINAPI ReleaseMutex(HANDLE mutex) {
-    if (!Enter(Api::ReleaseMutex)) return FALSE;
+    if (!Enter(Api::ReleaseMutex)) {
+        SetError(ERROR_NOT_OWNER);
+        return FALSE;
+    }
     {
         std::lock_guard<std::mutex> lock(stub::g_lock);
         auto object = stub::Find(mutex);
@@ -329,7 +352,10 @@ DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL 
 }
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
-    if (!Enter(Api::CloseHandle)) return FALSE;
+    if (!Enter(Api::CloseHandle)) {
+        SetError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
     std::lock_guard<std::mutex> lock(stub::g_lock);
     if (stub::g_handles.erase(handle) == 0) {
         SetError(ERROR_INVALID_HANDLE);

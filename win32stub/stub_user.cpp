@@ -414,7 +414,10 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
 }
 
 HCURSOR WINAPI LoadCursorA(HINSTANCE instance, LPCSTR name) {
-    if (instance || name != IDC_ARROW) return nullptr;
+    if (!Enter(Api::LoadCursorA) || instance || name != IDC_ARROW) {
+        SetError(ERROR_RESOURCE_NAME_NOT_FOUND);
+        return nullptr;
+    }
     static int arrow;
     return reinterpret_cast<HCURSOR>(&arrow);
 }
@@ -453,11 +456,13 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     return window;
 }
 
+// Both answer 0 on failure, which is also a value a window may hold: only
+// the last error tells them apart, and success leaves it alone.
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
-    Enter(Api::SetWindowLongPtrA);
+    bool refused = !Enter(Api::SetWindowLongPtrA);
     std::lock_guard<std::mutex> lock(stub::g_lock);
     auto it = stub::g_windows.find(window);
-    if (it == stub::g_windows.end() || index != GWLP_USERDATA) {
+    if (refused || it == stub::g_windows.end() || index != GWLP_USERDATA) {
         SetError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -467,10 +472,10 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
 }
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index) {
-    Enter(Api::GetWindowLongPtrA);
+    bool refused = !Enter(Api::GetWindowLongPtrA);
     std::lock_guard<std::mutex> lock(stub::g_lock);
     auto it = stub::g_windows.find(window);
-    if (it == stub::g_windows.end() || index != GWLP_USERDATA) {
+    if (refused || it == stub::g_windows.end() || index != GWLP_USERDATA) {
         SetError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
