@@ -24,12 +24,12 @@ check() {  # check NAME CONDITION-MESSAGE
 
 # Ctrl-C for a monitor this script started: SIGINT, which Wine turns into the
 # console's Ctrl-C event, to the Windows process among the job's descendants.
-interrupt() {  # interrupt PID
+interrupt() {  # interrupt PID: the job's own process, or one below it
   local child found=1
+  if tr '\0' ' ' <"/proc/$1/cmdline" 2>/dev/null | grep -q 'kvo-monitor\.exe'; then
+    kill -INT "$1" && return 0
+  fi
   for child in $(pgrep -P "$1"); do
-    if tr '\0' ' ' <"/proc/$child/cmdline" 2>/dev/null | grep -q 'kvo-monitor\.exe'; then
-      kill -INT "$child" && found=0
-    fi
     interrupt "$child" && found=0
   done
   return $found
