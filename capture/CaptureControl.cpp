@@ -50,6 +50,11 @@ static DWORD WaitAnsweringSentMessages(DWORD count, const HANDLE* handles, DWORD
         }
         DWORD result =
             MsgWaitForMultipleObjects(count, handles, FALSE, remaining, QS_SENDMESSAGE);
+        // A wait that cannot watch the queue still waits for the objects:
+        // returning at once would let the caller free what a running worker
+        // still uses, or wait for an end that never comes.
+        if (result == WAIT_FAILED)
+            return WaitForMultipleObjects(count, handles, FALSE, remaining);
         if (result != WAIT_OBJECT_0 + count) return result;
         // Peeking runs the sent messages and leaves posted ones alone.
         MSG msg;
@@ -112,11 +117,15 @@ static int StartCapture() {
     // It does not wait for anything that takes long, so there is no time
     // limit here that could leave it running unobserved.
     HANDLE started[2] = {session->ready, session->thread};
-    WaitAnsweringSentMessages(2, started, INFINITE);
+    bool waited = WaitAnsweringSentMessages(2, started, INFINITE) != WAIT_FAILED;
     LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
-    if (outcome == kCaptureRunning) return 1;
-    // The worker has undone what it made and is ending.
-    WaitAnsweringSentMessages(1, &session->thread, INFINITE);
+    if (waited && outcome == kCaptureRunning) return 1;
+    // The worker has undone what it made and is ending; one whose report
+    // this thread could not wait for is told to end.
+    if (!waited) RequestStop(session, kStopNow);
+    // If even that end cannot be waited for, the session stays, stopped,
+    // for the next gir_start or gir_stop to finish.
+    if (WaitAnsweringSentMessages(1, &session->thread, INFINITE) != WAIT_OBJECT_0) return 0;
     FreeCaptureSession(session);
     g_capture = nullptr;
     // Another process of this session captures: nothing to do here.

@@ -41,5 +41,7 @@ inline void RequestStop(CaptureSession* session, CaptureStop level) {
         InterlockedExchange(&session->stop, kStopNow);
     else
         InterlockedCompareExchange(&session->stop, level, kStopNone);
-    SetEvent(session->stopRequest);
+    // A worker that never hears of the stop captures on until the stop's
+    // wait gives up: a refused signal is given once more.
+    if (!SetEvent(session->stopRequest)) SetEvent(session->stopRequest);
 }

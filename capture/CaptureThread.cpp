@@ -16,9 +16,15 @@ bool OnCaptureWorker() {
            GetCurrentThreadId();
 }
 
-static void Report(CaptureSession* session, CaptureOutcome outcome) {
+// False when the starting thread could not be told: it then learns the
+// outcome only from this thread's end.
+static bool Report(CaptureSession* session, CaptureOutcome outcome) {
     InterlockedExchange(&session->outcome, outcome);
-    SetEvent(session->ready);
+    return SetEvent(session->ready) != FALSE;
+}
+
+static DWORD WaitForStopOrInput(CaptureSession* session) {
+    return MsgWaitForMultipleObjects(1, &session->stopRequest, FALSE, INFINITE, QS_ALLINPUT);
 }
 
 // Takes every message that arrives until a stop is asked for; presses that
@@ -31,9 +37,10 @@ static void RunCaptureLoop(CaptureSession* session) {
         while (StopLevel(session) != kStopNow && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
         if (StopRequested(session)) return;
-        // A wait that fails would fail again at once: end rather than spin.
-        if (MsgWaitForMultipleObjects(1, &session->stopRequest, FALSE, INFINITE, QS_ALLINPUT) ==
-            WAIT_FAILED)
+        // A wait that fails is tried once more, so that one refusal does not
+        // end capture that the host believes runs; one that fails again
+        // would fail at once forever: end rather than spin.
+        if (WaitForStopOrInput(session) == WAIT_FAILED && WaitForStopOrInput(session) == WAIT_FAILED)
             return;
     }
 }
@@ -46,13 +53,14 @@ static void CaptureAsOwner(CaptureSession* session, HINSTANCE instance) {
         return;
     }
     HWND window = CreateCaptureWindow(instance, session);
-    if (window && RegisterCaptureInput(window)) {
-        Report(session, kCaptureRunning);
+    bool registered = window && RegisterCaptureInput(window);
+    // A start that is never told it succeeded waits for this thread to end:
+    // capture it does not know of must not run.
+    if (registered && Report(session, kCaptureRunning))
         RunCaptureLoop(session);
-        UnregisterCaptureInput();
-    } else {
+    else
         Report(session, kCaptureFailed);
-    }
+    if (registered) UnregisterCaptureInput();
     if (window) DestroyWindow(window);
     UnregisterCaptureWindowClass(instance);
 }

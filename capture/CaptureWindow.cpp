@@ -38,8 +38,14 @@ static CaptureSession* SessionOf(HWND window) {
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_NCCREATE) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
-        SetWindowLongPtrA(window, GWLP_USERDATA,
-                          reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+        // A window that cannot hold its session could never deliver a press:
+        // refusing it makes the start fail instead of capture that is dead.
+        // 0 is also the value it held before, so only the last error tells.
+        SetLastError(ERROR_SUCCESS);
+        if (!SetWindowLongPtrA(window, GWLP_USERDATA,
+                               reinterpret_cast<LONG_PTR>(create->lpCreateParams)) &&
+            GetLastError() != ERROR_SUCCESS)
+            return FALSE;
     } else if (message == WM_INPUT) {
         // This runs on the worker, the window's own thread, which alone may
         // read the record.  Once stopped for good, no event may begin.

@@ -49,7 +49,12 @@ BSTR WideStringFromText(const char* text, int length) {
     if (count <= 0 || characters < 0) return nullptr;
     BSTR wide = SysAllocStringLen(nullptr, characters);
     if (!wide) return nullptr;
-    MultiByteToWideChar(codePage, 0, text, length, wide, count);
+    // The string has no content until the conversion fills it: handing it
+    // on unfilled would give the host a name nobody pressed.
+    if (MultiByteToWideChar(codePage, 0, text, length, wide, count) != count) {
+        SysFreeString(wide);
+        return nullptr;
+    }
     return wide;
 }
 
