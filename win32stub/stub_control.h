@@ -122,6 +122,11 @@ long ModuleReferences();
 long LiveThreads();
 // The thread that owns the named mutex, 0 if it is free or does not exist.
 DWORD MutexOwner(const char* name);
+// Keeps the named mutex in being, as another process's open handle would,
+// without a handle of this process: then an owner that ends without
+// releasing it leaves it abandoned, which MutexAbandoned tells.
+void WatchMutex(const char* name);
+bool MutexAbandoned(const char* name);
 
 // --- raw input ---
 

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <vector>
 
 using stub::Api;
 using stub::detail::Enter;
@@ -260,6 +261,16 @@ LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
 
 BOOL WINAPI HeapFree(HANDLE heap, DWORD, LPVOID memory) {
     if (!Enter(Api::HeapFree) || heap != GetProcessHeap()) {
+        // A block whose release was refused stays allocated and counted, and
+        // reachable, so that a leak checker blames the refusal's test only
+        // through LiveHeapBlocks.
+        // (Never destroyed: the checker looks after static destructors.)
+        static std::mutex refusedLock;
+        static auto* refused = new std::vector<void*>;
+        if (memory) {
+            std::lock_guard<std::mutex> lock(refusedLock);
+            refused->push_back(memory);
+        }
         SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }

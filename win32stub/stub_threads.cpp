@@ -40,6 +40,7 @@ std::mutex g_lock;
 std::map<HANDLE, std::shared_ptr<KernelObject>> g_handles;
 std::map<DWORD, std::weak_ptr<KernelObject>> g_threads;
 std::map<std::string, std::weak_ptr<KernelObject>> g_named;
+std::map<std::string, std::shared_ptr<KernelObject>> g_watched;
 long g_liveThreads = 0;
 long g_moduleReferences = 0;
 
@@ -104,6 +105,13 @@ void AbandonMutexesOf(DWORD id) {
         object.recursion = 0;
         object.abandoned = true;
     }
+    for (auto& watched : g_watched) {
+        KernelObject& object = *watched.second;
+        if (object.owner != id) continue;
+        object.owner = 0;
+        object.recursion = 0;
+        object.abandoned = true;
+    }
 }
 
 }  // namespace detail
@@ -129,6 +137,26 @@ DWORD MutexOwner(const char* name) {
     if (it == g_named.end()) return 0;
     auto object = it->second.lock();
     return object ? object->owner : 0;
+}
+
+void WatchMutex(const char* name) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    std::shared_ptr<KernelObject> object = g_named[name].lock();
+    if (!object) {
+        object = std::make_shared<KernelObject>();
+        object->kind = Kind::Mutex;
+        object->name = name;
+        g_named[name] = object;
+    }
+    g_watched[name] = object;
+}
+
+bool MutexAbandoned(const char* name) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    auto it = g_named.find(name);
+    if (it == g_named.end()) return false;
+    auto object = it->second.lock();
+    return object && object->abandoned;
 }
 
 }  // namespace stub

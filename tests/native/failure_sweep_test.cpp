@@ -229,6 +229,8 @@ private:
             }
         }
         if (stub::MutexOwner(kOwnershipName) != 0) add("capture ownership is still held");
+        if (stub::MutexAbandoned(kOwnershipName) && excused != stub::Api::ReleaseMutex)
+            add("capture ownership was abandoned, not released");
         long handles = stub::OpenHandles() - baseline_.handles;
         if (handles > allowance(stub::Api::CloseHandle))
             add(std::to_string(handles) + " handle(s) left open");
@@ -328,6 +330,9 @@ int main() {
     bool verbose = std::getenv("KVO_SWEEP_VERBOSE") != nullptr;
     auto begun = Clock::now();
     stub::ForgetClasses();
+    // As another process of the session would, so that an owner that ends
+    // without releasing shows as one that crashed.
+    stub::WatchMutex(kOwnershipName);
 
     g_currentK = 0;
     std::string fault = Run(0).Go();
@@ -369,5 +374,6 @@ int main() {
     std::printf("failed in turn:");
     for (const auto& entry : swept) std::printf(" %s x%d;", entry.first.c_str(), entry.second);
     std::printf("\n");
+    std::fflush(stdout);  // before a leak checker's report at exit
     return failures == 0 ? 0 : 1;
 }

@@ -306,17 +306,19 @@ DWORD WINAPI TryOwnership(LPVOID) {
     bool free = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
     if (free) ReleaseMutex(mutex);
     CloseHandle(mutex);
-    return free ? 0 : 1;
+    // Abandoned: its owner ended without releasing it, as a crash does.
+    return result == WAIT_OBJECT_0 ? 0 : result == WAIT_ABANDONED ? 4 : 1;
 }
 
-// Whether another would-be owner could take capture ownership now.
-bool OwnershipIsFree() {
+// How another would-be owner finds capture ownership now: 0 free, 1 held,
+// 4 abandoned.
+DWORD OwnershipState() {
     HANDLE thread = CreateThread(nullptr, 0, TryOwnership, nullptr, 0, nullptr);
     WaitForSingleObject(thread, INFINITE);
     DWORD code = 3;
     GetExitCodeThread(thread, &code);
     CloseHandle(thread);
-    return code == 0;
+    return code;
 }
 
 // ---- watchdog ----
@@ -454,7 +456,11 @@ private:
         if (ProcessThreadCount() > threads_) add("the worker is still running");
         if (RegisteredRawInputCount() != 0 && Excused() != kRegisterRawInputDevices)
             add("a raw input registration is left");
-        if (!OwnershipIsFree()) add("capture ownership is still held");
+        DWORD ownership = OwnershipState();
+        if (ownership == 4 && Excused() != kReleaseMutex)
+            add("capture ownership was abandoned, not released");
+        else if (ownership != 0 && ownership != 4)
+            add("capture ownership is still held");
         if (NextHandleValue() != handle_ && Excused() != kCloseHandle) add("a handle is left open");
         std::lock_guard<std::mutex> lock(g_liveLock);
         if (g_liveHeap.size() > (Excused() == kHeapFree ? 1u : 0u))
@@ -545,6 +551,10 @@ int main() {
     // Wine starts a helper thread the first time a process asks for its raw
     // input registrations: let that happen before threads are counted.
     RegisteredRawInputCount();
+    // Held as another process of the session would hold it, so that an owner
+    // that ends without releasing shows as one that crashed.
+    HANDLE watchedOwnership = CreateMutexA(nullptr, FALSE, "Local\\KVORemoteCapture");
+    (void)watchedOwnership;
     CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
     DWORD begun = GetTickCount();
 
