@@ -185,6 +185,11 @@ static void FailPendingReads(Receiver* r) {
 
 // The class driver keeps one read outstanding and issues the next once the
 // last completed; a report that comes between the two waits for it here.
+// A report shorter than the read's buffer goes out zero-filled to its full
+// length, as a device's fixed-size reports do: Wine drops a report shorter
+// than its id's length ("dropping short report"), so without the fill a short
+// report to a device without report ids would vanish rather than show the
+// padding a host must name.
 static void DeliverReport(Receiver* r, const UCHAR* report, ULONG length) {
     LARGE_INTEGER wait;
     wait.QuadPart = -100 * 10000;  // 100 ms, relative
@@ -196,7 +201,8 @@ static void DeliverReport(Receiver* r, const UCHAR* report, ULONG length) {
     ULONG room = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.OutputBufferLength;
     if (length > room) length = room;
     memcpy(irp->UserBuffer, report, length);
-    Complete(irp, STATUS_SUCCESS, length);
+    memset((UCHAR*)irp->UserBuffer + length, 0, room - length);
+    Complete(irp, STATUS_SUCCESS, room);
 }
 
 // Mailslot reads time out, so the thread sees `stopping` within one timeout.
