@@ -249,8 +249,12 @@ TEST_F(Capture, ASlowStartIsWaitedForNotAbandoned) {
 
 TEST_F(Capture, StopFromInsideAnEventReturnsAtOnceAndEndsCapture) {
     static std::atomic<long> stopMs{-1};
+    static std::atomic<bool> secondQueued{false};
     stopMs = -1;
+    secondQueued = false;
     SetTriggerAction([] {
+        // Stop only once the next press waits in the queue behind this one.
+        WaitUntil([] { return secondQueued.load(); });
         auto begun = Clock::now();
         EXPECT_EQ(gir_stop(), 1);
         EXPECT_EQ(gir_start(), 0);  // cannot restart from inside its own last event
@@ -260,6 +264,7 @@ TEST_F(Capture, StopFromInsideAnEventReturnsAtOnceAndEndsCapture) {
     ASSERT_EQ(gir_start(), 1);
     Press(HidReport({0x04, 0x0D}));
     Press(HidReport({0x01, 0xCD, 0x00}));  // already queued: must not be delivered
+    secondQueued = true;
     ASSERT_TRUE(WaitUntil(NoWorker));
     EXPECT_GE(stopMs.load(), 0);
     EXPECT_LT(stopMs.load(), 100);
