@@ -30,7 +30,7 @@ static CaptureSession* NewCaptureSession() {
 
 // Only once its worker has ended.
 static void FreeCaptureSession(CaptureSession* session) {
-    CloseHandle(session->thread);
+    if (session->thread) CloseHandle(session->thread);
     CloseHandle(session->ready);
     CloseHandle(session->stopRequest);
     HeapFree(GetProcessHeap(), 0, session);
@@ -108,9 +108,7 @@ static int StartCapture() {
     g_capture = session;
     if (!StartWorker(session)) {
         g_capture = nullptr;
-        CloseHandle(session->ready);
-        CloseHandle(session->stopRequest);
-        HeapFree(GetProcessHeap(), 0, session);
+        FreeCaptureSession(session);
         return 0;
     }
     // The worker reports, or ends without reporting if something killed it.
