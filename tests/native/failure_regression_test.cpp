@@ -7,8 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "capture/CaptureWindow.h"
-#include "capture/LibraryEntry.h"
+#include "CaptureFixture.h"
 #include "plugin/Exports.h"
 #include "plugin/TextConversion.h"
 #include "stub_control.h"
@@ -19,8 +18,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x10000000);
-const char kOwnershipName[] = "Local\\KVORemoteCapture";
 
 // Until the worker is blocked in its wait (or gone), so that the next armed
 // failure hits the call the case means.
@@ -40,33 +37,12 @@ int CallWithin(int (*control)(), int timeoutMs = 5000) {
     return result.get();
 }
 
-void Press(const std::vector<BYTE>& record) {
-    ASSERT_TRUE(stub::InjectRawInput(record.data(), record.size()));
-}
-
-class FailingCall : public ::testing::Test {
+class FailingCall : public CaptureFixture {
 protected:
-    void SetUp() override {
-        stub::Reset();
-        stub::ForgetClasses();
-        ASSERT_TRUE(LibraryEntry(kInstance, DLL_PROCESS_ATTACH, nullptr));
-        BindRecordingHost();
-        handlesBefore_ = stub::OpenHandles();
-    }
     void TearDown() override {
         EXPECT_EQ(gir_close(), 1);
         ExpectNothingLeft();
-        EXPECT_TRUE(LibraryEntry(kInstance, DLL_PROCESS_DETACH, nullptr));
-    }
-    void ExpectNothingLeft() {
-        EXPECT_EQ(stub::LiveThreads(), 0);
-        EXPECT_EQ(stub::WindowCount(kCaptureWindowClass), 0);
-        EXPECT_TRUE(stub::RegisteredDevices().empty());
-        EXPECT_EQ(stub::MutexOwner(kOwnershipName), 0u);
-        EXPECT_EQ(stub::OpenHandles(), handlesBefore_);
-        EXPECT_EQ(stub::ModuleReferences(), 0);
-        EXPECT_EQ(stub::LiveHeapBlocks(), 0);
-        EXPECT_EQ(stub::LiveStrings(), 0);
+        UnloadPlugin();
     }
     // Capture works: a press reaches the host.
     void ExpectCapture(const char* name = "KVO000001CD00") {
@@ -75,7 +51,6 @@ protected:
         ASSERT_TRUE(WaitForHostCalls(before + 1));
         EXPECT_EQ(HostEventNames().back(), name);
     }
-    long handlesBefore_ = 0;
 };
 
 // It hung for ever: the failed wait returned at once, the start took the

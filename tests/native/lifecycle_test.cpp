@@ -12,8 +12,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "capture/CaptureWindow.h"
-#include "capture/LibraryEntry.h"
+#include "CaptureFixture.h"
 #include "plugin/Exports.h"
 #include "plugin/PluginModule.h"
 #include "stub_control.h"
@@ -24,8 +23,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-HINSTANCE const kInstance = reinterpret_cast<HINSTANCE>(0x10000000);
-const char kOwnershipName[] = "Local\\KVORemoteCapture";
 
 bool WaitUntil(bool (*done)(), int timeoutMs = 5000) {
     auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -37,10 +34,6 @@ bool WaitUntil(bool (*done)(), int timeoutMs = 5000) {
 }
 
 bool NoWorker() { return stub::LiveThreads() == 0; }
-
-void Press(const std::vector<BYTE>& record) {
-    ASSERT_TRUE(stub::InjectRawInput(record.data(), record.size()));
-}
 
 HWND CaptureWindow() {
     std::vector<RAWINPUTDEVICE> devices = stub::RegisteredDevices();
@@ -61,34 +54,15 @@ DWORD RunOnThread(DWORD(WINAPI* body)(LPVOID), LPVOID parameter = nullptr) {
     return 0;
 }
 
-class Capture : public ::testing::Test {
+class Capture : public CaptureFixture {
 protected:
-    void SetUp() override {
-        stub::Reset();
-        stub::ForgetClasses();
-        ASSERT_TRUE(LibraryEntry(kInstance, DLL_PROCESS_ATTACH, nullptr));
-        BindRecordingHost();
-        handlesBefore_ = stub::OpenHandles();
-    }
     void TearDown() override {
         SetTriggerAction(nullptr);
         EXPECT_EQ(gir_stop(), 1);
         EXPECT_TRUE(WaitUntil(NoWorker));
         ExpectNothingLeft();
-        EXPECT_TRUE(LibraryEntry(kInstance, DLL_PROCESS_DETACH, nullptr));
+        UnloadPlugin();
     }
-    // What a stopped capture, or a failed start, must leave.
-    void ExpectNothingLeft() {
-        EXPECT_EQ(stub::LiveThreads(), 0);
-        EXPECT_EQ(stub::WindowCount(kCaptureWindowClass), 0);
-        EXPECT_TRUE(stub::RegisteredDevices().empty());
-        EXPECT_EQ(stub::MutexOwner(kOwnershipName), 0u);
-        EXPECT_EQ(stub::OpenHandles(), handlesBefore_);
-        EXPECT_EQ(stub::ModuleReferences(), 0);
-        EXPECT_EQ(stub::LiveHeapBlocks(), 0);
-        EXPECT_EQ(stub::LiveStrings(), 0);
-    }
-    long handlesBefore_ = 0;
 };
 
 TEST_F(Capture, PressesReachTheHostInOrderOnTheWorker) {
@@ -133,7 +107,7 @@ TEST_F(Capture, TheWorkerOwnsTheWindowTheRegistrationAndTheLibraryReference) {
     EXPECT_EQ(info.lpfnWndProc, &WndProc);
     EXPECT_EQ(info.cbClsExtra, 0);
     EXPECT_EQ(info.cbWndExtra, 0);
-    EXPECT_EQ(info.hInstance, kInstance);
+    EXPECT_EQ(info.hInstance, kTestInstance);
     EXPECT_EQ(info.hIcon, nullptr);
     EXPECT_EQ(info.hIconSm, nullptr);
     EXPECT_EQ(info.hCursor, LoadCursorA(nullptr, IDC_ARROW));
