@@ -61,7 +61,7 @@ static void CaptureAsOwner(CaptureSession* session, HINSTANCE instance) {
     else
         Report(session, kCaptureFailed);
     if (registered) UnregisterCaptureInput();
-    if (window) DestroyWindow(window);
+    if (window) DestroyCaptureWindow(window);
     UnregisterCaptureWindowClass(instance);
 }
 

@@ -1,9 +1,17 @@
 #include "capture/CaptureWindow.h"
 
+#include "capture/CaptureThread.h"
 #include "capture/HandleRawInput.h"
 #include "plugin/Exports.h"
 
 const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
+
+// The worker's own capture window, and whether the worker is inside
+// CreateWindowExA making it.  WndProc is exported and a host may hand it any
+// window from any thread; only the window the worker made is the capture's.
+// Only the worker writes these, and WndProc reads them only on the worker.
+static HWND g_captureWindow = nullptr;
+static bool g_creatingCaptureWindow = false;
 
 bool RegisterCaptureWindowClass(HINSTANCE instance) {
     WNDCLASSEXA windowClass = {};
@@ -25,18 +33,33 @@ void UnregisterCaptureWindowClass(HINSTANCE instance) {
 }
 
 HWND CreateCaptureWindow(HINSTANCE instance, CaptureSession* session) {
+    g_creatingCaptureWindow = true;
     HWND window = CreateWindowExA(0, kCaptureWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                   CW_USEDEFAULT, 0, nullptr, nullptr, instance, session);
+    g_creatingCaptureWindow = false;
+    g_captureWindow = window;
     if (window) ShowWindow(window, SW_HIDE);
     return window;
 }
+
+void DestroyCaptureWindow(HWND window) {
+    DestroyWindow(window);
+    g_captureWindow = nullptr;
+}
+
+static bool IsCaptureWindow(HWND window) {
+    return OnCaptureWorker() && window && window == g_captureWindow;
+}
+
+static bool CreatingCaptureWindow() { return OnCaptureWorker() && g_creatingCaptureWindow; }
 
 static CaptureSession* SessionOf(HWND window) {
     return reinterpret_cast<CaptureSession*>(GetWindowLongPtrA(window, GWLP_USERDATA));
 }
 
+// What a window of anyone else's gets: the default, and nothing of ours.
 LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_NCCREATE) {
+    if (message == WM_NCCREATE && CreatingCaptureWindow()) {
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lParam);
         // A window that cannot hold its session could never deliver a press:
         // refusing it makes the start fail instead of capture that is dead.
@@ -46,13 +69,17 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
                                reinterpret_cast<LONG_PTR>(create->lpCreateParams)) &&
             GetLastError() != ERROR_SUCCESS)
             return FALSE;
-    } else if (message == WM_INPUT) {
+    } else if (message == WM_INPUT && IsCaptureWindow(window)) {
         // This runs on the worker, the window's own thread, which alone may
         // read the record.  Once stopped for good, no event may begin.
         CaptureSession* session = SessionOf(window);
         if (session && StopLevel(session) != kStopNow) HandleRawInput(wParam, lParam);
         // Windows asks that WM_INPUT reach DefWindowProc, which releases
         // what the system holds for the message.
+    } else if (message == WM_CLOSE && IsCaptureWindow(window)) {
+        // DefWindowProc would destroy the window under a capture that the
+        // host believes runs.  Only the worker ends it, when capture stops.
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -15,3 +15,4 @@ void UnregisterCaptureWindowClass(HINSTANCE instance);
 
 // Creates the capture window on the calling thread, hidden, for `session`.
 HWND CreateCaptureWindow(HINSTANCE instance, CaptureSession* session);
+void DestroyCaptureWindow(HWND window);

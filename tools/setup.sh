@@ -26,6 +26,8 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-6
 command -v clang++ >/dev/null || need+=(clang)
 [ -d /usr/src/googletest ] || need+=(googletest)
 [ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+# Property and stateful tests: random host schedules, shrunk when one fails.
+[ -e /usr/include/rapidcheck.h ] || need+=(librapidcheck-dev)
 # libFuzzer and the sanitizer runtimes for clang.
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
 command -v objdump >/dev/null || need+=(binutils)

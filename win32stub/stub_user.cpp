@@ -523,8 +523,11 @@ BOOL WINAPI DestroyWindow(HWND window) {
     return TRUE;
 }
 
-LRESULT WINAPI DefWindowProcA(HWND, UINT message, WPARAM, LPARAM) {
+// As Windows does: a window told to close is destroyed, which only its own
+// thread may do.
+LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM, LPARAM) {
     Enter(Api::DefWindowProcA);
+    if (message == WM_CLOSE) DestroyWindow(window);
     return message == WM_NCCREATE ? TRUE : 0;
 }
 

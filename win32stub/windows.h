@@ -185,6 +185,7 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 #define WM_NULL 0x0000
 #define WM_CREATE 0x0001
 #define WM_DESTROY 0x0002
+#define WM_CLOSE 0x0010
 #define WM_NCCREATE 0x0081
 #define WM_NCDESTROY 0x0082
 #define WM_QUIT 0x0012

@@ -283,6 +283,85 @@ TEST_F(Capture, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
     DestroyWindow(g_uiWindow);
 }
 
+// WndProc is exported: a host may hand it windows of its own, whose user data
+// holds values of the host's, from any thread, its trigger included.
+struct HostData {
+    LONG stop = 0;  // where a session keeps its stop level
+    BYTE rest[60] = {};
+};
+HostData g_hostData;
+HWND g_hostWindows[2] = {};
+std::vector<BYTE> g_record;
+
+LRESULT HandToWndProc(HWND window, UINT message) {
+    LPARAM input = reinterpret_cast<LPARAM>(stub::MakeCurrentRawInput(g_record.data(), g_record.size()));
+    return WndProc(window, message, RIM_INPUTSINK, message == WM_INPUT ? input : 0);
+}
+
+// WM_CLOSE is left out for the host's windows: closing them is what it asks.
+void HandEveryMessageToWndProc(HWND window, bool close) {
+    for (UINT message : {WM_INPUT, WM_NULL, WM_DESTROY, close ? WM_CLOSE : WM_NULL}) {
+        EXPECT_EQ(HandToWndProc(window, message), 0) << message;
+    }
+}
+
+TEST_F(Capture, AHostWindowHandedToWndProcIsNeverTakenForTheCaptures) {
+    WNDCLASSEXA hostClass = {};
+    hostClass.cbSize = sizeof hostClass;
+    hostClass.lpfnWndProc = UiWindowProc;
+    hostClass.lpszClassName = "HostOwn";
+    ASSERT_NE(RegisterClassExA(&hostClass), 0);
+    const LONG_PTR userData[] = {3, reinterpret_cast<LONG_PTR>(&g_hostData)};
+    for (int i = 0; i < 2; ++i) {
+        g_hostWindows[i] =
+            CreateWindowExA(0, "HostOwn", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        SetWindowLongPtrA(g_hostWindows[i], GWLP_USERDATA, userData[i]);
+    }
+    g_record = HidReport({0x01, 0xCD, 0x00});
+    ASSERT_EQ(gir_start(), 1);
+
+    // From a host thread, and from inside the trigger on the worker.
+    for (HWND window : g_hostWindows) HandEveryMessageToWndProc(window, false);
+    SetTriggerAction([] {
+        SetTriggerAction(nullptr);
+        for (HWND window : g_hostWindows) HandEveryMessageToWndProc(window, false);
+    });
+    Press(HidReport({0x04, 0x0D}));
+    ASSERT_TRUE(WaitForHostCalls(1));
+    Press(HidReport({0x04, 0x20}));
+    ASSERT_TRUE(WaitForHostCalls(2));
+    EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000000040D", "KVO0000000420"}));
+    EXPECT_EQ(g_hostData.stop, 0);
+    for (HWND window : g_hostWindows) {
+        EXPECT_EQ(GetWindowLongPtrA(window, GWLP_USERDATA),
+                  window == g_hostWindows[0] ? userData[0] : userData[1]);
+        DestroyWindow(window);
+    }
+}
+
+TEST_F(Capture, WhatAHostHandsWndProcForTheCaptureWindowDoesNotEndCapture) {
+    ASSERT_EQ(gir_start(), 1);
+    g_hostWindows[0] = CaptureWindow();
+    g_record = HidReport({0x01, 0xCD, 0x00});
+    // Not even a record the calling host thread could read is delivered
+    // from there: events come from the worker alone.  Inside the trigger, a
+    // handle the host made up is refused by the platform, and a close asked
+    // for on the worker itself must not take the window away.
+    HandEveryMessageToWndProc(g_hostWindows[0], true);
+    SetTriggerAction([] {
+        SetTriggerAction(nullptr);
+        for (UINT message : {WM_NULL, WM_DESTROY, WM_CLOSE})
+            EXPECT_EQ(WndProc(g_hostWindows[0], message, 0, 0), 0) << message;
+        WndProc(g_hostWindows[0], WM_INPUT, RIM_INPUTSINK, 0x7777);
+    });
+    Press(HidReport({0x04, 0x0D}));
+    ASSERT_TRUE(WaitForHostCalls(1));
+    Press(HidReport({0x04, 0x20}));
+    ASSERT_TRUE(WaitForHostCalls(2));
+    EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000000040D", "KVO0000000420"}));
+    EXPECT_EQ(stub::WindowCount(kCaptureWindowClass), 1);
+}
+
 TEST_F(Capture, AStopThatTheHostKeepsWaitingEndsDeliveryWhenItReturns) {
     // A trigger slow enough that the queued presses outlast the stop's wait.
     static std::atomic<bool> stopReturned{false};
