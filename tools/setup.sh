@@ -1,13 +1,17 @@
 #!/usr/bin/env bash
+# tools/setup.sh [--fresh-machine]
 # Installs what the builds and tests need on a fresh Debian 12 machine.
 # Safe to run again: it installs only what is missing.  A user who is not
 # root gets the packages through sudo; everything else stays theirs.
+# --fresh-machine: also what tools/fresh-machine needs (debootstrap).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+fresh_machine=0
+[ "${1:-}" != --fresh-machine ] || fresh_machine=1
 
 # A build tree left by an earlier run as root cannot be written, and Wine
 # refuses a prefix its user does not own: say so now rather than midway.
-if [ -e build ] && [ ! -O build ]; then
+if [ $fresh_machine -eq 0 ] && [ -e build ] && [ ! -O build ]; then
   echo "setup: build/ belongs to $(stat -c %U build), not to you; remove it first (sudo rm -rf build)" >&2
   exit 1
 fi
@@ -34,6 +38,10 @@ command -v objdump >/dev/null || need+=(binutils)
 command -v valgrind >/dev/null || need+=(valgrind)
 # The kvo-monitor test stops live mode with pkill.
 command -v pkill >/dev/null || need+=(procps)
+# tools/package writes the release zip, and its tests read it back.
+command -v zip >/dev/null || need+=(zip)
+command -v unzip >/dev/null || need+=(unzip)
+[ $fresh_machine -eq 0 ] || command -v debootstrap >/dev/null || [ -x /usr/sbin/debootstrap ] || need+=(debootstrap)
 
 if [ ${#need[@]} -eq 0 ]; then
   exit 0

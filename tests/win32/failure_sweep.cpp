@@ -26,6 +26,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <set>
@@ -239,21 +240,39 @@ Slot g_table[kSlotCount] = {
      ERROR_ACCESS_DENIED, nullptr},
 };
 
-// Imports with no documented failure, or the C runtime's own, left alone.
-const char* const kLeftAlone[] = {
-    "DefWindowProcA", "DispatchMessageA", "PeekMessageA", "ShowWindow",
-    "DeleteCriticalSection", "EnterCriticalSection", "LeaveCriticalSection",
-    "InitializeCriticalSection", "FreeLibraryAndExitThread", "GetACP", "GetCurrentThreadId",
-    "GetLastError", "SetLastError", "GetProcessHeap", "GetThreadLocale", "GetTickCount", "Sleep",
-    "lstrlenW", "TlsGetValue", "VirtualProtect", "VirtualQuery", "GetCurrentProcessId",
-    "InterlockedExchange", "InterlockedCompareExchange", "InterlockedIncrement",
-    "InterlockedDecrement", "QueryPerformanceCounter", "GetSystemTimeAsFileTime",
-    "SetUnhandledExceptionFilter", "GetModuleHandleA", "GetProcAddress"};
+// What the sweep knows of the DLL's imports: failure_sweep_imports.txt, the
+// list check_imports.sh reads too, built in as text.
+const char kImportList[] =
+#include "failure_sweep_imports.inc"
+    ;
 
-bool IsLeftAlone(const std::string& name) {
-    for (const char* alone : kLeftAlone)
-        if (name == alone) return true;
-    return false;
+#ifdef _WIN64
+const char kThisBuild[] = "x86-64";
+#else
+const char kThisBuild[] = "i686";
+#endif
+
+struct KnownImport {
+    std::string dll;
+    std::string name;
+    std::string verdict;  // swept, watched or alone
+};
+
+// The list's lines for this build.
+std::vector<KnownImport> KnownImports() {
+    std::vector<KnownImport> known;
+    const char* line = kImportList;
+    while (*line) {
+        const char* end = std::strchr(line, '\n');
+        std::string text = end ? std::string(line, end) : std::string(line);
+        line = end ? end + 1 : line + text.size();
+        char dll[64], name[64], build[16], verdict[16];
+        if (text.empty() || text[0] == '#') continue;
+        if (std::sscanf(text.c_str(), "%63s %63s %15s %15s", dll, name, build, verdict) != 4) continue;
+        if (std::strcmp(build, "both") != 0 && std::strcmp(build, kThisBuild) != 0) continue;
+        known.push_back({dll, name, verdict});
+    }
+    return known;
 }
 
 // Every function the module imports by name from the platform's DLLs.
@@ -558,33 +577,52 @@ int main() {
     CloseHandle(CreateThread(nullptr, 0, Watchdog, nullptr, 0, nullptr));
     DWORD begun = GetTickCount();
 
-    // What the DLL imports that the sweep neither wraps nor knows to leave.
+    // The DLL's imports against the list: each known, and each wrapped
+    // exactly when the list says the sweep makes it fail or watches it.
     {
         std::string error;
         if (!LoadPluginExports(PluginBesideProgram(), &g_plugin, &error)) {
             std::printf("FAILED: %s\n", error.c_str());
             return 1;
         }
-        int wrapped = 0, alone = 0;
-        std::string unknown;
+        std::vector<KnownImport> known = KnownImports();
+        std::vector<bool> imported(known.size(), false);
+        std::map<std::string, int> verdicts;
+        std::string unknown, disagree;
         for (const auto& import : PlatformImports(g_plugin.module)) {
-            bool known = false;
-            for (const Slot& slot : g_table)
-                if (import.second == slot.name) known = true;
-            if (known)
-                ++wrapped;
-            else if (IsLeftAlone(import.second))
-                ++alone;
-            else
+            size_t i = 0;
+            while (i < known.size() && !(lstrcmpiA(known[i].dll.c_str(), import.first.c_str()) == 0 &&
+                                         known[i].name == import.second))
+                ++i;
+            if (i == known.size()) {
                 unknown += " " + import.first + "!" + import.second;
+                continue;
+            }
+            imported[i] = true;
+            ++verdicts[known[i].verdict];
+            bool wrapped = false;
+            for (const Slot& slot : g_table)
+                if (import.second == slot.name) wrapped = true;
+            if (wrapped != (known[i].verdict != "alone"))
+                disagree += " " + import.second + (wrapped ? " (wrapped, listed as left alone)"
+                                                           : " (listed as " + known[i].verdict +
+                                                                 ", no wrapper)");
         }
+        for (size_t i = 0; i < known.size(); ++i)
+            if (!imported[i]) disagree += " " + known[i].name + " (listed, not imported)";
         FreeLibrary(g_plugin.module);
         if (!unknown.empty()) {
             std::printf("FAILED: imports the sweep does not know:%s\n", unknown.c_str());
+            std::printf("(each needs a line in tests/win32/failure_sweep_imports.txt)\n");
             return 1;
         }
-        std::printf("%d imports wrapped, %d without a documented failure left alone\n", wrapped,
-                    alone);
+        if (!disagree.empty()) {
+            std::printf("FAILED: the sweep and failure_sweep_imports.txt disagree:%s\n",
+                        disagree.c_str());
+            return 1;
+        }
+        std::printf("%s build: %d imports swept, %d watched, %d without a failure that matters left alone\n",
+                    kThisBuild, verdicts["swept"], verdicts["watched"], verdicts["alone"]);
     }
 
     bool all = std::getenv("KVO_SWEEP_ALL") != nullptr;

@@ -1,6 +1,6 @@
-# The release zip (tools/package): its contents, checksums and version
-# resource, read back under Wine; and two builds in different folders
-# compared byte for byte.
+# The release zip (tools/package): its contents, checksums, sections and
+# tables, read without Wine; its version resource and monitor, under Wine;
+# and two builds in different folders compared byte for byte.
 #
 # The release is the 32-bit build.  The win32 preset packages its own build;
 # the win64 preset (for machines that cannot run 32-bit code) packages a
@@ -18,6 +18,13 @@ endif()
 add_executable(package_version_info win32/package_version_info.cpp)
 target_link_libraries(package_version_info PRIVATE version)
 kvo_warnings(package_version_info)
+
+# No Wine: it runs on every machine.
+add_test(NAME package.tables
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/package_tables.sh
+    ${CMAKE_SOURCE_DIR} ${KVO_RELEASE_BUILD} ${KVO_RELEASE_OBJDUMP})
+set_tests_properties(package.tables PROPERTIES
+  CROSSCOMPILING_EMULATOR "" RESOURCE_LOCK kvo_release_build TIMEOUT 900)
 
 add_test(NAME package.contents
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/package_check.sh

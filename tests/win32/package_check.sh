@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
 # package_check.sh SOURCE_DIR BUILD_DIR OBJDUMP VERSION_INFO RUNNER...
-# The release zip as a Windows user gets it: the files it should hold and no
-# others, checksums that match, programs without debug sections whose export
-# and import tables are the product's, a version resource that Windows reads
-# back, and a monitor that works from the unpacked folder alone.
+# The release zip as Windows sees it: a version resource that Windows reads
+# back, and a monitor that works from the unpacked folder alone.  What needs
+# no Wine (its files, sums, sections and tables) is package_tables.sh.
 set -uo pipefail
 source_dir=$1
 build_dir=$2
@@ -33,27 +32,8 @@ name=$(basename "$zip" -win32.zip)
 version=${name#KVORemote-}
 echo "package: $(basename "$zip"), $(stat -c %s "$zip") bytes"
 
-entries=$(python3 -c 'import sys, zipfile; print("\n".join(zipfile.ZipFile(sys.argv[1]).namelist()))' "$zip")
-expected=$( (printf '%s\n' KVORemote.dll kvo-monitor.exe USER-GUIDE.txt SHA256SUMS
-  cd "$source_dir" && ls samples/*.txt) | sed "s|^|$name/|" | LC_ALL=C sort)
-[ "$(echo "$entries" | LC_ALL=C sort)" = "$expected" ] ||
-  check "zip entries:"$'\n'"$entries"$'\n'"expected:"$'\n'"$expected"
-
-python3 -c 'import sys, zipfile; zipfile.ZipFile(sys.argv[1]).extractall(sys.argv[2])' "$zip" "$work/unpacked"
+unzip -q "$zip" -d "$work/unpacked" || { echo "FAIL: the zip does not unpack"; exit 1; }
 folder=$work/unpacked/$name
-(cd "$folder" && sha256sum --quiet -c SHA256SUMS) || check "SHA256SUMS does not match the files"
-[ "$(wc -l <"$folder/SHA256SUMS")" -eq $(($(echo "$expected" | wc -l) - 1)) ] ||
-  check "SHA256SUMS does not list every other file"
-cmp -s "$folder/USER-GUIDE.txt" "$source_dir/docs/user-guide.md" || check "the user guide differs from docs/"
-
-for program in KVORemote.dll kvo-monitor.exe; do
-  sections=$("$objdump" -h "$folder/$program" | awk '$2 ~ /^\.debug/ { print $2 }' | tr '\n' ' ')
-  [ -z "$sections" ] || check "$program keeps debug sections: $sections"
-done
-dll_size=$(stat -c %s "$folder/KVORemote.dll")
-echo "KVORemote.dll: $(stat -c %s "$build_dir/bin/KVORemote.dll") bytes built, $dll_size packaged"
-"$source_dir/tests/win32/check_pe_tables.sh" "$objdump" "$folder/KVORemote.dll" >"$work/pe" ||
-  check "packaged DLL's tables: $(cat "$work/pe")"
 
 # The version resource, as Explorer's Details tab reads it.
 "${runner[@]}" "$version_info" "$folder/KVORemote.dll" "$folder/kvo-monitor.exe" >"$work/info" 2>&1 ||

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# package_tables.sh SOURCE_DIR BUILD_DIR OBJDUMP
+# The release zip, read without Wine, so on every machine: the files it
+# should hold and no others, checksums that match, the user guide as it is
+# in docs/, and two programs without debug sections whose tables are the
+# product's: the DLL's exports and imports as check_pe_tables.sh wants them,
+# and a monitor that needs no DLL but Windows' own (nothing of the MinGW
+# runtime to ship beside it).
+set -uo pipefail
+source_dir=$1
+build_dir=$2
+objdump=$3
+fail=0
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+check() {
+  echo "FAIL: $1"
+  fail=1
+}
+
+if ! "$source_dir/tools/package" -B "$build_dir" -o "$work/dist" >"$work/package.txt"; then
+  echo "FAIL: tools/package failed"
+  exit 1
+fi
+zip=$(head -1 "$work/package.txt")
+name=$(basename "$zip" -win32.zip)
+echo "package: $(basename "$zip"), $(stat -c %s "$zip") bytes"
+
+entries=$(unzip -Z1 "$zip")
+expected=$( (printf '%s\n' KVORemote.dll kvo-monitor.exe USER-GUIDE.txt SHA256SUMS
+  cd "$source_dir" && ls samples/*.txt) | sed "s|^|$name/|" | LC_ALL=C sort)
+[ "$(echo "$entries" | LC_ALL=C sort)" = "$expected" ] ||
+  check "zip entries:"$'\n'"$entries"$'\n'"expected:"$'\n'"$expected"
+
+unzip -q "$zip" -d "$work/unpacked" || check "the zip does not unpack"
+folder=$work/unpacked/$name
+(cd "$folder" && sha256sum --quiet -c SHA256SUMS) || check "SHA256SUMS does not match the files"
+[ "$(wc -l <"$folder/SHA256SUMS")" -eq $(($(echo "$expected" | wc -l) - 1)) ] ||
+  check "SHA256SUMS does not list every other file"
+cmp -s "$folder/USER-GUIDE.txt" "$source_dir/docs/user-guide.md" || check "the user guide differs from docs/"
+
+for program in KVORemote.dll kvo-monitor.exe; do
+  sections=$("$objdump" -h "$folder/$program" | awk '$2 ~ /^\.debug/ { print $2 }' | tr '\n' ' ')
+  [ -z "$sections" ] || check "$program keeps debug sections: $sections"
+done
+echo "KVORemote.dll: $(stat -c %s "$build_dir/bin/KVORemote.dll") bytes built," \
+  "$(stat -c %s "$folder/KVORemote.dll") packaged, no debug sections in it or kvo-monitor.exe"
+"$source_dir/tests/win32/check_pe_tables.sh" "$objdump" "$folder/KVORemote.dll" >"$work/pe" ||
+  check "packaged DLL's tables: $(cat "$work/pe")"
+
+# The monitor loads the DLL itself, as a host does; all it links to is
+# Windows' own.
+monitor_dlls=$("$objdump" -p "$folder/kvo-monitor.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'a-z' 'A-Z' | sort)
+for dll in $monitor_dlls; do
+  case $dll in
+    KERNEL32.DLL | USER32.DLL | GDI32.DLL | ADVAPI32.DLL | OLEAUT32.DLL | MSVCRT.DLL | HID.DLL | SETUPAPI.DLL | CFGMGR32.DLL) ;;
+    *) check "kvo-monitor.exe imports $dll, which is not Windows' own" ;;
+  esac
+done
+echo "kvo-monitor.exe imports:" $monitor_dlls
+
+[ $fail -eq 0 ] && echo "package: all checks passed"
+exit $fail
