@@ -123,7 +123,8 @@ busy_text() {  # busy_text FILE WHO: the message a user acts on
 # --- a second monitor while the first captures: the message, exit 3, and
 # the first goes on capturing.
 start first
-wait_for first '^capturing' && press_until_shown first
+# Without a first monitor that shows presses nothing below can be judged.
+wait_for first '^capturing' && press_until_shown first || exit 1
 began=$(now_ms)
 # A monitor that does not see it would capture nothing until Ctrl-C: after
 # a minute it gets one (SIGINT), and exits 0 instead of 3.
