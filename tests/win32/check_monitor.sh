@@ -84,6 +84,8 @@ grep -q 'KVO' "$work/out" && check "a malformed replay fed events"
 
 "${runner[@]}" "$monitor" --help >"$work/out" 2>&1 || check "--help exits non-zero"
 grep -q 'usage: kvo-monitor' "$work/out" || check "--help prints no usage"
+grep -q -- '--wait .*another program has the receiver' "$work/out" || check "--help does not tell of --wait"
+grep -q '^3 another program has the receiver' "$work/out" || check "--help does not list exit code 3"
 "${runner[@]}" "$monitor" --frobnicate >"$work/out" 2>&1 && check "an unknown option exits 0"
 grep -q "unknown option '--frobnicate'" "$work/out" || check "unknown option message: $(cat "$work/out")"
 "${runner[@]}" "$monitor" --dll no-such.dll >"$work/out" 2>&1 && check "a missing plug-in exits 0"

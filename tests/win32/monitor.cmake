@@ -7,6 +7,14 @@ add_test(NAME monitor.devices
 set_tests_properties(monitor.devices PROPERTIES
   CROSSCOMPILING_EMULATOR "" FIXTURES_REQUIRED "wine;real_road" RESOURCE_LOCK kvo_capture
   SKIP_RETURN_CODE 77 TIMEOUT 600)
+# Two monitors live at once, each a real process: the second says another
+# program has the receiver, or with --wait captures once the first lets go.
+add_test(NAME monitor.busy
+  COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/monitor_busy.sh
+    $<TARGET_FILE:kvo-remote> $<TARGET_FILE:kvo-monitor> ${CMAKE_SOURCE_DIR}/tools/wine-run ${KVO_WINEPREFIX})
+set_tests_properties(monitor.busy PROPERTIES
+  CROSSCOMPILING_EMULATOR "" FIXTURES_REQUIRED "wine;real_road" RESOURCE_LOCK kvo_capture
+  SKIP_RETURN_CODE 77 TIMEOUT 600)
 # Replays every sample several ways and runs live once: under a minute
 # normally, longer where Wine runs emulated.
 set_tests_properties(monitor PROPERTIES RESOURCE_LOCK kvo_capture TIMEOUT 900)

@@ -16,12 +16,13 @@
 #include "PluginHost.h"
 #include "RawInputServer.h"
 #include "RawInputTap.h"
+#include "ReceiverHolder.h"
 #include "ReplayFile.h"
 
 namespace {
 
 const char kUsage[] =
-    "usage: kvo-monitor [--dll PATH] [--all] [--record FILE] [--replay FILE [--pace MS]]\n"
+    "usage: kvo-monitor [--dll PATH] [--all] [--wait] [--record FILE] [--replay FILE [--pace MS]]\n"
     "\n"
     "Loads KVORemote.dll as a host does and prints one line per event it sends:\n"
     "a running count, milliseconds since capture started, the event name, the\n"
@@ -31,6 +32,8 @@ const char kUsage[] =
     "  --dll PATH      the plug-in to load (default: KVORemote.dll beside this program)\n"
     "  --all           also show the messages that give no event, marked silent:\n"
     "                  releases, 1-byte reports, and devices the plug-in ignores\n"
+    "  --wait          if another program has the receiver (one program captures\n"
+    "                  at a time), wait until it lets go, then capture\n"
     "  --record FILE   write every message the plug-in receives to FILE, in the\n"
     "                  format --replay reads, with the time, device and event of each\n"
     "  --replay FILE   feed the raw input messages recorded in FILE through the\n"
@@ -38,7 +41,15 @@ const char kUsage[] =
     "  --pace MS       wait MS milliseconds between replayed messages\n"
     "  --help          show this text\n"
     "\n"
-    "Without --replay it captures live until Ctrl-C.\n";
+    "Without --replay it captures live until Ctrl-C.\n"
+    "\n"
+    "Exit codes: 0 stopped, 1 error, 2 bad option,\n"
+    "3 another program has the receiver (without --wait).\n";
+
+// Exit codes besides 0, documented with the others in the README.
+const int kExitError = 1;
+const int kExitBadOption = 2;
+const int kExitReceiverTaken = 3;
 
 struct Options {
     std::string dll;
@@ -46,6 +57,7 @@ struct Options {
     std::string record;
     DWORD paceMs = 0;
     bool all = false;
+    bool wait = false;
     bool help = false;
 };
 
@@ -59,6 +71,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (option == "--all") {
             options->all = true;
+            continue;
+        }
+        if (option == "--wait") {
+            options->wait = true;
             continue;
         }
         if (option != "--dll" && option != "--replay" && option != "--pace" &&
@@ -93,6 +109,9 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
 }
 
 DWORD g_mainThread = 0;
+// Set by Ctrl-C, for a wait that is not a message loop.  Manual reset: once
+// interrupted, the monitor only ends.
+HANDLE g_interrupted = nullptr;
 
 // The plug-in calls this on its worker thread, once per event.
 int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
@@ -124,6 +143,7 @@ void WriteRecordingHeader(std::FILE* file, const PluginExports& plugin) {
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
         return FALSE;
+    SetEvent(g_interrupted);
     PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
     return TRUE;
 }
@@ -169,7 +189,49 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
 
 int Fail(const std::string& what) {
     std::fprintf(stderr, "kvo-monitor: %s\n", what.c_str());
-    return 1;
+    return kExitError;
+}
+
+// ": NAME.exe (process 1234)" where the holder's window shows which it is.
+std::string NameHolder(DWORD holder) { return holder ? ": " + DescribeProcess(holder) : ""; }
+
+// What a user reads when the monitor would otherwise capture nothing and
+// say nothing: the usual cause is their host, running with the plug-in.
+void SayReceiverTaken(DWORD holder) {
+    std::fprintf(stderr,
+                 "kvo-monitor: another program has the receiver%s.\n"
+                 "Most likely it is your host, with KVORemote loaded. One program captures at\n"
+                 "a time, so kvo-monitor would show nothing. Close that program and run\n"
+                 "kvo-monitor again, or run kvo-monitor --wait to capture as soon as it lets go.\n",
+                 NameHolder(holder).c_str());
+}
+
+enum CaptureOutcome { kCapturingHere, kReceiverTaken, kInterrupted, kStartFailed };
+
+// gir_start returns 1 also when another process of the session has the
+// receiver; only a capture window of this process's own says that capture
+// runs here.
+CaptureOutcome StartCapture(const PluginExports& plugin) {
+    // Every line's clock starts at the start that captures.
+    MarkCaptureStart();
+    if (plugin.start() != 1) return kStartFailed;
+    return FindOwnCaptureWindow() ? kCapturingHere : kReceiverTaken;
+}
+
+// A gir_start that did not capture left nothing behind, so starting again
+// once the holder lets go is all it takes.
+CaptureOutcome WaitForReceiver(const PluginExports& plugin) {
+    DWORD holder = OtherCapturingProcess();
+    std::printf("waiting: another program has the receiver%s; capturing as soon as it lets go"
+                " (Ctrl-C to give up)\n",
+                NameHolder(holder).c_str());
+    std::fflush(stdout);
+    for (;;) {
+        if (!WaitForHolderToLetGo(holder, g_interrupted)) return kInterrupted;
+        CaptureOutcome outcome = StartCapture(plugin);
+        if (outcome != kReceiverTaken) return outcome;
+        holder = OtherCapturingProcess();
+    }
 }
 
 // Everything after the recording is open and the plug-in loaded.
@@ -194,10 +256,26 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     g_mainThread = GetCurrentThreadId();
+    g_interrupted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!g_interrupted) return Fail("cannot create an event for Ctrl-C");
     SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 
-    MarkCaptureStart();
-    if (plugin.start() != 1) return Fail("gir_start failed: capture did not start");
+    CaptureOutcome outcome = StartCapture(plugin);
+    if (outcome == kReceiverTaken && options.wait) outcome = WaitForReceiver(plugin);
+    if (outcome == kStartFailed) return Fail("gir_start failed: capture did not start");
+    if (outcome != kCapturingHere) {
+        // Nothing of this process captures, but the host's part is still
+        // done in full: stop, then close.
+        DWORD holder = OtherCapturingProcess();
+        plugin.stop();
+        plugin.close();
+        if (outcome == kInterrupted) {
+            std::printf("stopped while waiting for the receiver\n");
+            return 0;
+        }
+        SayReceiverTaken(holder);
+        return kExitReceiverTaken;
+    }
     if (options.all && options.replay.empty() && !StartIgnoredDeviceWatch())
         std::printf("(devices the plug-in ignores cannot be shown: no raw input window)\n");
 
@@ -234,7 +312,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!ParseOptions(argc, argv, &options, &error)) {
         std::fprintf(stderr, "kvo-monitor: %s\n\n%s", error.c_str(), kUsage);
-        return 2;
+        return kExitBadOption;
     }
     if (options.help) {
         std::fputs(kUsage, stdout);

@@ -1,0 +1,30 @@
+// Which program has the receiver, and waiting for it to let go.
+//
+// The plug-in captures in one process of the session at a time, and its
+// gir_start returns 1 in the others too: a second host must not fail because
+// the first one captures.  What any process can observe tells them apart:
+// the capturing process's worker owns the plug-in's hidden top-level
+// capture window, and a process that does not capture has none.
+//
+// The session's ownership mutex is never touched here, not even to look:
+// holding it for a moment would refuse capture to a host that starts at
+// that very instant.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// The process, other than this one, whose capture window is on this
+// desktop; 0 when there is none.  There can be none although another
+// process has the receiver: it is between taking the receiver and making
+// its window, or between destroying its window and letting go.
+DWORD OtherCapturingProcess();
+
+// "NAME.exe (process 1234)", or "process 1234" where the name cannot be read.
+std::string DescribeProcess(DWORD process);
+
+// Returns true once `holder` may have let go: its process ended (however it
+// ended) or its capture window went.  With no holder known (0) that is
+// after a second.  Returns false as soon as `interrupted` is signalled.
+bool WaitForHolderToLetGo(DWORD holder, HANDLE interrupted);
