@@ -52,6 +52,16 @@ HWND FindOwnCaptureWindow() {
     return nullptr;
 }
 
+DWORD OtherCapturingProcess() {
+    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;
+         window = FindWindowExA(nullptr, window, kCaptureWindowClass, nullptr)) {
+        DWORD process = 0;
+        GetWindowThreadProcessId(window, &process);
+        if (process && process != GetCurrentProcessId()) return process;
+    }
+    return 0;
+}
+
 int CountCaptureWindows() {
     int count = 0;
     for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;

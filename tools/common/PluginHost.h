@@ -28,6 +28,12 @@ std::string PluginBesideProgram();
 // The capture window that this process owns, if any.
 HWND FindOwnCaptureWindow();
 
+// The process, other than this one, whose capture window is on this
+// desktop; 0 when there is none.  There can be none although another
+// process has the receiver: it is between taking the receiver and making
+// its window, or between destroying its window and letting go.
+DWORD OtherCapturingProcess();
+
 // Capture windows on the desktop, whichever process made them.
 int CountCaptureWindows();
 

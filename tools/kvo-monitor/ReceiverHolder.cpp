@@ -1,11 +1,10 @@
 #include "ReceiverHolder.h"
 
+#include "PluginHost.h"
+
 #include <cstdio>
 
 namespace {
-
-// The class of the plug-in's capture window.
-const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
 
 // How often the holder's window is looked for again: a holder that stops
 // capture but keeps running ends no process to wake the wait.
@@ -14,16 +13,6 @@ const DWORD kRecheckMs = 1000;
 bool HolderStillCaptures(DWORD holder) { return OtherCapturingProcess() == holder; }
 
 }  // namespace
-
-DWORD OtherCapturingProcess() {
-    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;
-         window = FindWindowExA(nullptr, window, kCaptureWindowClass, nullptr)) {
-        DWORD process = 0;
-        GetWindowThreadProcessId(window, &process);
-        if (process && process != GetCurrentProcessId()) return process;
-    }
-    return 0;
-}
 
 std::string DescribeProcess(DWORD process) {
     char number[32];

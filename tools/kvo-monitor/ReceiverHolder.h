@@ -15,12 +15,6 @@
 
 #include <string>
 
-// The process, other than this one, whose capture window is on this
-// desktop; 0 when there is none.  There can be none although another
-// process has the receiver: it is between taking the receiver and making
-// its window, or between destroying its window and letting go.
-DWORD OtherCapturingProcess();
-
 // "NAME.exe (process 1234)", or "process 1234" where the name cannot be read.
 std::string DescribeProcess(DWORD process);
 
