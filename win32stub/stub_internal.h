@@ -38,6 +38,12 @@ void WakeWaiters();
 // False when `deadline` passed first.
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline);
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+// The stand-in's clock: the real one, plus what virtual time has skipped.
+std::chrono::steady_clock::time_point Now();
+// Threads made with CreateThread that have not ended; read without a lock.
+long LiveThreadCount();
+// Whether a window procedure of `instance` would run code that is unloaded.
+bool LibraryCodeGone(HINSTANCE instance);
 
 // For MsgWaitForMultipleObjects: does the calling thread's queue hold input
 // of the kinds in `wakeMask` that arrived since it last looked?

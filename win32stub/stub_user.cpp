@@ -18,6 +18,7 @@
 #include "stub_internal.h"
 
 #include <cstring>
+#include <atomic>
 #include <deque>
 #include <map>
 #include <memory>
@@ -54,6 +55,7 @@ struct Window {
     WNDPROC proc = nullptr;
     DWORD thread = 0;
     LONG_PTR userData = 0;
+    HINSTANCE instance = nullptr;  // of its class
 };
 
 struct RawInput {
@@ -71,6 +73,7 @@ UINT g_entrySize = 0;
 bool g_shortenFetch = false;
 UINT g_shortenedSize = 0;
 ATOM g_nextAtom = 0xC000;
+std::atomic<long> g_callsIntoUnloadedCode{0};
 
 Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
 
@@ -113,9 +116,16 @@ HRAWINPUT AddRawInput(const void* record, size_t size, DWORD thread) {
     return handle;
 }
 
+// A window whose class came from a library that has since been unloaded
+// has no procedure left to run: the call is counted instead of made.
 WNDPROC ProcOf(HWND window) {
     auto it = g_windows.find(window);
-    return it == g_windows.end() ? nullptr : it->second.proc;
+    if (it == g_windows.end()) return nullptr;
+    if (detail::LibraryCodeGone(it->second.instance)) {
+        ++g_callsIntoUnloadedCode;
+        return nullptr;
+    }
+    return it->second.proc;
 }
 
 void Post(DWORD thread, const MSG& msg) {
@@ -190,7 +200,10 @@ void ResetUserState() {
     g_devices.clear();
     g_entrySize = 0;
     g_shortenFetch = false;
+    g_callsIntoUnloadedCode = 0;
 }
+
+long CallsIntoUnloadedCode() { return g_callsIntoUnloadedCode.load(); }
 
 void ShortenNextFetch(UINT reported) {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -351,7 +364,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
-        proc = it->second.proc;
+        proc = stub::ProcOf(window);
         if (it->second.thread != thread) {
             sent->msg.hwnd = window;
             sent->msg.message = message;
@@ -441,7 +454,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
         window = static_cast<HWND>(stub::detail::NewHandleValue());
         proc = windowClass->second.lpfnWndProc;
         DWORD thread = CurrentThreadId();
-        stub::g_windows[window] = stub::Window{className, proc, thread, 0};
+        stub::g_windows[window] =
+            stub::Window{className, proc, thread, 0, windowClass->second.hInstance};
         stub::EnsureQueue(thread);
     }
     CREATESTRUCTA create{param, instance, menu,     parent, height,   width,
