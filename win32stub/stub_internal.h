@@ -2,6 +2,7 @@
 // failures, the last error, thread identity and waking waiters.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
 #include "stub_control.h"
@@ -35,6 +36,8 @@ void* NewHandleValue();
 // between the check and the sleep.
 unsigned long WakeGeneration();
 void WakeWaiters();
+// The same, as a thread ends: `liveThreads` drops in the same step.
+void WakeWaitersAsThreadLeaves(std::atomic<long>* liveThreads);
 // False when `deadline` passed first.
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline);
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);

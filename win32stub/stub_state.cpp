@@ -141,6 +141,13 @@ void SkipIdleTime() {
 
 }  // namespace
 
+void WakeWaitersAsThreadLeaves(std::atomic<long>* liveThreads) {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    --*liveThreads;
+    ++g_wakeGeneration;
+    g_wake.notify_all();
+}
+
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(g_wakeLock);
     auto waiter = g_waiters.emplace(seen, deadline);

@@ -181,9 +181,10 @@ long ModuleReferences() {
     return g_moduleReferences;
 }
 
+// Threads whose handles are not yet signalled: to a waiter, they have not ended.
 long LiveThreads() {
     std::lock_guard<std::mutex> lock(g_lock);
-    return g_liveThreads;
+    return static_cast<long>(g_threads.size());
 }
 
 DWORD MutexOwner(const char* name) {
@@ -286,9 +287,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
             std::lock_guard<std::mutex> lock(stub::g_lock);
             object->signalled = true;
             stub::g_threads.erase(object->threadId);
-            --stub::g_liveThreads;
         }
-        stub::detail::WakeWaiters();
+        // It stops counting as a thread that can act only together with
+        // its last wake: virtual time must not see it gone while the
+        // waiters it just released still look blocked.
+        stub::detail::WakeWaitersAsThreadLeaves(&stub::g_liveThreads);
     }).detach();
     return handle;
 }
