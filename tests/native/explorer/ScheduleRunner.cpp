@@ -89,6 +89,9 @@ HANDLE g_secondProcessReady = nullptr;
 HANDLE g_secondProcessEnd = nullptr;
 std::atomic<bool> g_secondProcessKilled{false};
 long g_handlesBefore = 0;
+// A leak of an earlier schedule is that schedule's, not this one's.
+long g_heapBlocksBefore = 0;
+long g_stringsBefore = 0;
 
 // The step a host thread is running, for reports; the runner's current step
 // on other threads (the worker's trigger reports under the step last issued).
@@ -664,6 +667,8 @@ ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
     std::signal(SIGSEGV, ReportCrash);
     std::signal(SIGBUS, ReportCrash);
     g_handlesBefore = stub::OpenHandles();
+    g_heapBlocksBefore = stub::LiveHeapBlocks();
+    g_stringsBefore = stub::LiveStrings();
     stub::SetLibraryEntry(LibraryEntry, kInstance);
     if (!stub::LoadLibraryForHost()) ViolationUnlocked("the library did not load");
     WNDCLASSEXA hostClass = {};
@@ -748,8 +753,10 @@ void ScheduleRunner::Finish() {
         if (stub::CallsIntoUnloadedCode() != 0) Violation("a window procedure of the unloaded library was called");
         if (stub::OpenHandles() != g_handlesBefore)
             Violation("handles: " + std::to_string(stub::OpenHandles() - g_handlesBefore) + " more than at the start");
-        if (stub::LiveHeapBlocks() != 0) Violation("heap blocks left: " + std::to_string(stub::LiveHeapBlocks()));
-        if (stub::LiveStrings() != 0) Violation("strings left: " + std::to_string(stub::LiveStrings()));
+        long blocks = stub::LiveHeapBlocks() - g_heapBlocksBefore;
+        long strings = stub::LiveStrings() - g_stringsBefore;
+        if (blocks != 0) Violation("heap blocks left: " + std::to_string(blocks));
+        if (strings != 0) Violation("strings left: " + std::to_string(strings));
     }
     UnregisterClassA(kHostClass, nullptr);
     stub::SetLibraryEntry(nullptr, nullptr);
