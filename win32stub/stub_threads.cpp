@@ -48,6 +48,8 @@ long g_moduleReferences = 0;
 BOOL(*g_libraryEntry)(HINSTANCE, DWORD, LPVOID) = nullptr;
 HINSTANCE g_libraryInstance = nullptr;
 std::atomic<bool> g_libraryLoaded{false};
+// The loader lock: an attach waits for a detach that is still running.
+std::mutex g_loaderLock;
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
@@ -148,6 +150,7 @@ void SetLibraryEntry(BOOL (*entry)(HINSTANCE, DWORD, LPVOID), HINSTANCE instance
 }
 
 bool LoadLibraryForHost() {
+    std::lock_guard<std::mutex> loader(g_loaderLock);
     {
         std::lock_guard<std::mutex> lock(g_lock);
         if (g_moduleReferences++ > 0) return true;
@@ -238,6 +241,7 @@ BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
 }
 
 static BOOL DropModuleReference() {
+    std::lock_guard<std::mutex> loader(stub::g_loaderLock);
     {
         std::lock_guard<std::mutex> lock(stub::g_lock);
         if (stub::g_moduleReferences == 0) {
