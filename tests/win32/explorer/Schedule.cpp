@@ -173,9 +173,10 @@ std::string ScheduleText(const Schedule& schedule) {
 
 bool ParseSchedule(const std::string& text, Schedule* schedule, std::string* error) {
     *schedule = Schedule();
-    std::string normalized = text;
-    for (char& c : normalized)
-        if (c == '\n') c = ';';
+    // Lines, or ';' (which a shell or CMake may hand over as "\;").
+    std::string normalized;
+    for (char c : text)
+        if (c != '\\') normalized += c == '\n' ? ';' : c;
     std::istringstream in(normalized);
     std::string part;
     while (std::getline(in, part, ';')) {
