@@ -3,7 +3,7 @@
 find_package(rapidcheck REQUIRED)
 
 add_library(kvo_explorer STATIC
-  native/explorer/Schedule.cpp
+  support/HostSchedule.cpp
   native/explorer/ScheduleRunner.cpp)
 target_include_directories(kvo_explorer PUBLIC ${CMAKE_CURRENT_SOURCE_DIR}/native/explorer)
 target_link_libraries(kvo_explorer PUBLIC kvo_test_support)

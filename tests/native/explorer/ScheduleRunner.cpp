@@ -137,24 +137,19 @@ HWND CaptureTarget() {
 
 // The press names of a schedule differ from one another, so that a delivery
 // tells which press it was.
-std::vector<BYTE> PressRecordFor(PressKind kind, int index, std::string* name) {
+std::vector<BYTE> PressRecordFor(PressDevice device, int index, std::string* name) {
     BYTE code = static_cast<BYTE>(1 + index % 250);
     char text[16];
-    switch (kind) {
-        case PressKind::Media:
-            std::snprintf(text, sizeof text, "KVO000001%02X%02X", code, 0x10 + index / 250);
-            *name = text;
-            return HidReport({0x01, code, static_cast<BYTE>(0x10 + index / 250)});
-        case PressKind::RemoteThenRelease:
-            std::snprintf(text, sizeof text, "KVO00000004%02X", code);
-            *name = text;
-            return HidRecord(2, 2, {0x04, code, 0x04, 0x00});
-        case PressKind::Remote:
-        default:
-            std::snprintf(text, sizeof text, "KVO00000004%02X", code);
-            *name = text;
-            return HidReport({0x04, code});
+    if (device == PressDevice::Media) {
+        std::snprintf(text, sizeof text, "KVO000001%02X%02X", code, 0x10 + index / 250);
+        *name = text;
+        return HidReport({0x01, code, static_cast<BYTE>(0x10 + index / 250)});
     }
+    // The remote's press and its release in one message, as a receiver may
+    // send them: the release adds nothing to the name.
+    std::snprintf(text, sizeof text, "KVO00000004%02X", code);
+    *name = text;
+    return HidRecord(2, 2, {0x04, code, 0x04, 0x00});
 }
 
 int WINAPI ExplorerTrigger(char* text, void* data, int flags, int deviceNumber);
@@ -225,13 +220,13 @@ int WINAPI ExplorerTrigger(char* text, void*, int flags, int deviceNumber) {
         case TriggerKind::Blocks:
             Sleep(trigger.blockMs);
             break;
-        case TriggerKind::Stops:
+        case TriggerKind::CallsStop:
             CallStopInsideTrigger(false);
             break;
-        case TriggerKind::Closes:
+        case TriggerKind::CallsClose:
             CallStopInsideTrigger(true);
             break;
-        case TriggerKind::Starts: {
+        case TriggerKind::CallsStart: {
             DWORD begun = GetTickCount();
             int result = gir_start();
             NoteCall("gir_start inside the trigger", static_cast<long>(GetTickCount() - begun), 0);
@@ -239,11 +234,11 @@ int WINAPI ExplorerTrigger(char* text, void*, int flags, int deviceNumber) {
                 ViolationUnlocked("gir_start inside the trigger returned " + std::to_string(result));
             break;
         }
-        case TriggerKind::SendsMessage: {
+        case TriggerKind::SendsTo: {
             HWND window;
             {
                 std::lock_guard<std::mutex> lock(g_model);
-                window = g_hostWindows[trigger.sendTo];
+                window = g_hostWindows[trigger.sendThread];
             }
             if (window) SendMessageA(window, WM_APP, 0, 0);
             break;
@@ -324,7 +319,7 @@ void RunStart() {
     g_lastControlWasCleanStop = false;
     if (result == 0) {
         // Only a worker the start could not wait out explains a refusal.
-        if (g_trigger.kind != TriggerKind::Blocks && g_trigger.kind != TriggerKind::SendsMessage)
+        if (g_trigger.kind != TriggerKind::Blocks && g_trigger.kind != TriggerKind::SendsTo)
             Violation("gir_start returned 0");
         return;
     }
@@ -399,13 +394,16 @@ void RunOpen(OpenRecord record) {
     ForgiveUndelivered();
 }
 
-void RunPress(PressKind kind) {
+void RunPress(const Step& step) {
     std::lock_guard<std::mutex> lock(g_model);
-    std::string name;
-    std::vector<BYTE> record = PressRecordFor(kind, static_cast<int>(g_presses.size()), &name);
-    bool injected = stub::InjectRawInput(record.data(), record.size());
-    if (g_safe && !injected) Violation("no capture took a press while capturing");
-    g_presses.push_back({name, injected && g_safe && g_binding == Binding::Trigger, false});
+    for (int i = 0; i < step.reports; ++i) {
+        std::string name;
+        std::vector<BYTE> record =
+            PressRecordFor(step.device, static_cast<int>(g_presses.size()), &name);
+        bool injected = stub::InjectRawInput(record.data(), record.size());
+        if (g_safe && !injected) Violation("no capture took a press while capturing");
+        g_presses.push_back({name, injected && g_safe && g_binding == Binding::Trigger, false});
+    }
 }
 
 void RunWndProc(HostThread* host, int index, const Step& step) {
@@ -479,14 +477,14 @@ void RunLibraryStep(bool load) {
 
 void RunStep(HostThread* host, int index, const Step& step) {
     switch (step.kind) {
-        case StepKind::Open: RunOpen(step.open); break;
+        case StepKind::Open: RunOpen(step.record); break;
         case StepKind::Start: RunStart(); break;
         case StepKind::Stop: RunStop(false); break;
         case StepKind::Close: RunStop(true); break;
         case StepKind::Unload: RunLibraryStep(false); break;
         case StepKind::Load: RunLibraryStep(true); break;
         case StepKind::WndProc: RunWndProc(host, index, step); break;
-        case StepKind::Press: RunPress(step.press); break;
+        case StepKind::Press: RunPress(step); break;
         default: break;
     }
 }
@@ -524,7 +522,7 @@ DWORD WINAPI HostThreadMain(LPVOID parameter) {
                 g_hostWindows[index] = nullptr;
                 return 0;  // its window goes with it
             }
-            t_step = ToText(step);
+            t_step = StepText(step);
             RunStep(host, index, step);
             t_step.clear();
             std::lock_guard<std::mutex> lock(host->lock);
@@ -653,7 +651,7 @@ void ResetModel(const Trigger& trigger) {
     g_hostThreadIds.clear();
     g_violations.clear();
     g_currentStep = "start of schedule";
-    g_issued = ToText(trigger);
+    g_issued = "trigger=" + TriggerText(trigger);
 }
 
 }  // namespace
@@ -687,7 +685,7 @@ ScheduleRunner::~ScheduleRunner() {
 void ScheduleRunner::Run(const Step& step) {
     {
         std::lock_guard<std::mutex> lock(g_model);
-        g_currentStep = ToText(step);
+        g_currentStep = StepText(step);
         g_issued += "; " + g_currentStep;
     }
     ++g_figures.steps;

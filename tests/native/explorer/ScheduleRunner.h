@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "Schedule.h"
+#include "support/HostSchedule.h"
 
 struct ExplorerFigures {
     long schedules = 0;

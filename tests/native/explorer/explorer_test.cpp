@@ -14,7 +14,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "Schedule.h"
+#include "support/HostSchedule.h"
 #include "ScheduleRunner.h"
 
 // What the generator needs to know to issue only what a host may: plug-in
@@ -25,7 +25,7 @@ struct HostModel {
     bool secondProcess = false;
 };
 
-void showValue(const Trigger& trigger, std::ostream& os) { os << ToText(trigger); }
+void showValue(const Trigger& trigger, std::ostream& os) { os << TriggerText(trigger); }
 
 namespace {
 
@@ -34,11 +34,11 @@ rc::Gen<Trigger> GenTrigger() {
         rc::gen::just(Trigger{TriggerKind::Returns, 0, 0}),
         rc::gen::map(rc::gen::element(50, 2900, 3100, 3500, 4000),
                      [](int ms) { return Trigger{TriggerKind::Blocks, ms, 0}; }),
-        rc::gen::just(Trigger{TriggerKind::Stops, 0, 0}),
-        rc::gen::just(Trigger{TriggerKind::Closes, 0, 0}),
-        rc::gen::just(Trigger{TriggerKind::Starts, 0, 0}),
+        rc::gen::just(Trigger{TriggerKind::CallsStop, 0, 0}),
+        rc::gen::just(Trigger{TriggerKind::CallsClose, 0, 0}),
+        rc::gen::just(Trigger{TriggerKind::CallsStart, 0, 0}),
         rc::gen::map(rc::gen::inRange(0, kHostThreads),
-                     [](int thread) { return Trigger{TriggerKind::SendsMessage, 0, thread}; }),
+                     [](int thread) { return Trigger{TriggerKind::SendsTo, 0, thread}; }),
         rc::gen::just(Trigger{TriggerKind::FreesLibrary, 0, 0}));
 }
 
@@ -74,14 +74,14 @@ struct StepCommand : rc::state::Command<HostModel, Schedule> {
         bool overlaps = step.kind != StepKind::Unload && step.kind != StepKind::Load &&
                         step.kind != StepKind::ThreadEnds && !secondProcess;
         step.async = overlaps && *rc::gen::weightedElement<bool>({{2, false}, {1, true}});
-        step.open = *rc::gen::weightedElement<OpenRecord>(
+        step.record = *rc::gen::weightedElement<OpenRecord>(
             {{8, OpenRecord::Good}, {1, OpenRecord::Null}, {1, OpenRecord::NoTrigger}});
         step.target = *rc::gen::element(WndTarget::CaptureWindow, WndTarget::HostSmallInt,
                                         WndTarget::HostPointer);
         step.message = *rc::gen::element(WndMessage::InputStale, WndMessage::InputForeign,
                                          WndMessage::Close, WndMessage::Destroy, WndMessage::Null);
-        step.press = *rc::gen::element(PressKind::Remote, PressKind::Media,
-                                       PressKind::RemoteThenRelease);
+        step.device = *rc::gen::element(PressDevice::Remote, PressDevice::Media);
+        step.reports = *rc::gen::weightedElement<int>({{6, 1}, {2, 2}, {1, 3}});
     }
 
     // After shrinking drops steps, what is left must still be a host's.
@@ -112,7 +112,7 @@ struct StepCommand : rc::state::Command<HostModel, Schedule> {
     // Steps are run by RunSchedule, all at once: see below.
     void run(const HostModel&, Schedule& schedule) const override { schedule.steps.push_back(step); }
 
-    void show(std::ostream& os) const override { os << ToText(step); }
+    void show(std::ostream& os) const override { os << StepText(step); }
 };
 
 // Threads interleave differently on every run, so a failing schedule may
@@ -134,7 +134,7 @@ RC_GTEST_PROP(Explorer, EveryHostScheduleKeepsWhatAHostMayRelyOn, ()) {
         violations = RunSchedule(schedule);
     if (violations.empty()) return;
     g_shrinking = true;
-    std::string report = "  schedule: " + ToText(schedule) + "\n  steps: " +
+    std::string report = "  schedule: " + ScheduleText(schedule) + "\n  steps: " +
                          std::to_string(schedule.steps.size());
     for (const std::string& violation : violations) report += "\n  violated: " + violation;
     g_lastFailure = report;

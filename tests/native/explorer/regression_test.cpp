@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 
-#include "Schedule.h"
+#include "support/HostSchedule.h"
 #include "ScheduleRunner.h"
 
 namespace {
@@ -19,21 +19,21 @@ void ExpectHolds(const char* text) {
 
 TEST(ScheduleText, ReadsBackWhatItWrites) {
     const char* text =
-        "trigger=blocks(3500ms); T0 open(good); T0 start; T1 press(media); T2 stop &; "
+        "trigger=blocks(3500ms); road=hid; T0 open(good); T0 start; T1 press(media x1); T2 stop &; "
         "T0 wndproc(host-window userdata=3, WM_INPUT foreign-handle); "
-        "T1 wndproc(capture-window, WM_CLOSE) &; T2 press(remote+release); T0 unload; "
+        "T1 wndproc(capture-window, WM_CLOSE) &; T2 press(remote x2); T0 unload; "
         "T1 load; T2 thread-ends; P2 p2-start; P2 p2-kill; T0 open(no-trigger); T0 close";
     Schedule schedule;
     std::string error;
     ASSERT_TRUE(ParseSchedule(text, &schedule, &error)) << error;
-    EXPECT_EQ(ToText(schedule), text);
+    EXPECT_EQ(ScheduleText(schedule), text);
     EXPECT_FALSE(ParseSchedule("T3 start", &schedule, &error));
-    EXPECT_EQ(error, "T3 start");
+    EXPECT_EQ(error, "not a step: T3 start");
 }
 
 TEST(ExplorerRegression, PressesAcrossARestartFromTwoThreads) {
-    ExpectHolds("trigger=returns; T0 open(good); T0 start; T1 press(remote); T2 stop &; "
-                "T1 start; T0 press(media); T0 close");
+    ExpectHolds("trigger=returns; T0 open(good); T0 start; T1 press(remote x1); T2 stop &; "
+                "T1 start; T0 press(media x1); T0 close");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "Schedule.h"
+#include "support/HostSchedule.h"
 
 struct RunOptions {
     // Beyond the wait a blocking trigger or the 3 s stop bound explains, a

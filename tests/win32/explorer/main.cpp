@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "Explorer.h"
-#include "Schedule.h"
+#include "ScheduleGenerator.h"
 #include "VirtualDevices.h"
 
 namespace {

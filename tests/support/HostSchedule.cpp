@@ -1,8 +1,6 @@
-#include "Schedule.h"
+#include "support/HostSchedule.h"
 
-#include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <sstream>
 
 namespace {
@@ -40,18 +38,6 @@ const char* MessageName(WndMessage message) {
     return "?";
 }
 
-std::string TriggerText(const Trigger& trigger) {
-    switch (trigger.kind) {
-    case TriggerKind::Returns: return "returns";
-    case TriggerKind::Blocks: return "blocks(" + std::to_string(trigger.blockMs) + "ms)";
-    case TriggerKind::CallsStop: return "calls(stop)";
-    case TriggerKind::CallsClose: return "calls(close)";
-    case TriggerKind::CallsStart: return "calls(start)";
-    case TriggerKind::SendsTo: return "sends(T" + std::to_string(trigger.sendThread) + ")";
-    case TriggerKind::FreesLibrary: return "frees-library";
-    }
-    return "?";
-}
 
 std::string Trim(const std::string& text) {
     size_t first = text.find_first_not_of(" \t\r\n");
@@ -67,7 +53,7 @@ bool ParseTrigger(const std::string& text, Trigger* trigger) {
     else if (text == "calls(start)") trigger->kind = TriggerKind::CallsStart;
     else if (text == "frees-library") trigger->kind = TriggerKind::FreesLibrary;
     else if (text.size() == 9 && text.compare(0, 7, "sends(T") == 0 && text[8] == ')' &&
-             text[7] >= '0' && text[7] <= '2') {
+             text[7] >= '0' && text[7] < '0' + kHostThreads) {
         trigger->kind = TriggerKind::SendsTo;
         trigger->sendThread = text[7] - '0';
     } else if (text.compare(0, 7, "blocks(") == 0 && text.size() > 10 &&
@@ -87,8 +73,8 @@ bool ParseStep(std::string text, Step* step) {
         text = Trim(text.substr(0, text.size() - 1));
     }
     if (text.size() < 4 || text[2] != ' ') return false;
-    if (text[0] == 'T' && text[1] >= '0' && text[1] <= '2') step->thread = text[1] - '0';
-    else if (text.compare(0, 2, "P2") == 0) step->thread = 3;
+    if (text[0] == 'T' && text[1] >= '0' && text[1] < '0' + kHostThreads) step->thread = text[1] - '0';
+    else if (text.compare(0, 2, "P2") == 0) step->thread = kSecondProcess;
     else return false;
     std::string body = Trim(text.substr(3));
     std::string name = body.substr(0, body.find('('));
@@ -102,7 +88,7 @@ bool ParseStep(std::string text, Step* step) {
         if (name == kKindNames[k]) kind = k;
     if (kind < 0) return false;
     step->kind = static_cast<StepKind>(kind);
-    bool onP2 = step->thread == 3;
+    bool onP2 = step->thread == kSecondProcess;
     bool p2Kind = kind >= static_cast<int>(StepKind::P2Start);
     if (onP2 != p2Kind) return false;
     switch (step->kind) {
@@ -144,10 +130,23 @@ bool ParseStep(std::string text, Step* step) {
 
 }  // namespace
 
+std::string TriggerText(const Trigger& trigger) {
+    switch (trigger.kind) {
+    case TriggerKind::Returns: return "returns";
+    case TriggerKind::Blocks: return "blocks(" + std::to_string(trigger.blockMs) + "ms)";
+    case TriggerKind::CallsStop: return "calls(stop)";
+    case TriggerKind::CallsClose: return "calls(close)";
+    case TriggerKind::CallsStart: return "calls(start)";
+    case TriggerKind::SendsTo: return "sends(T" + std::to_string(trigger.sendThread) + ")";
+    case TriggerKind::FreesLibrary: return "frees-library";
+    }
+    return "?";
+}
+
 const char* StepKindName(int kind) { return kind >= 0 && kind <= kStepKinds ? kKindNames[kind] : "?"; }
 
 std::string StepText(const Step& step) {
-    std::string text = step.thread == 3 ? "P2 " : "T" + std::to_string(step.thread) + " ";
+    std::string text = step.thread == kSecondProcess ? "P2 " : "T" + std::to_string(step.thread) + " ";
     text += kKindNames[static_cast<int>(step.kind)];
     switch (step.kind) {
     case StepKind::Open: text += std::string("(") + RecordName(step.record) + ")"; break;
@@ -201,122 +200,4 @@ bool ParseSchedule(const std::string& text, Schedule* schedule, std::string* err
         }
     }
     return true;
-}
-
-// ---- generation ----
-
-namespace {
-
-class Dice {
-public:
-    explicit Dice(uint64_t seed) : engine_(seed) {}
-    // 0 .. n-1; the engine's raw output keeps a seed's schedules the same
-    // whatever the standard library's distributions do.
-    int Below(int n) { return static_cast<int>(engine_() % static_cast<uint64_t>(n)); }
-    bool Percent(int p) { return Below(100) < p; }
-    template <typename T, size_t N>
-    T Pick(const T (&items)[N]) { return items[Below(static_cast<int>(N))]; }
-
-private:
-    std::mt19937_64 engine_;
-};
-
-Trigger GenerateTrigger(Dice& dice) {
-    Trigger trigger;
-    int roll = dice.Below(100);
-    if (roll < 40) trigger.kind = TriggerKind::Returns;
-    else if (roll < 48) {
-        trigger.kind = TriggerKind::Blocks;
-        const int kBlocks[] = {200, 800, 1500, 3500, 4000};
-        trigger.blockMs = dice.Pick(kBlocks);
-    } else if (roll < 59) trigger.kind = TriggerKind::CallsStop;
-    else if (roll < 65) trigger.kind = TriggerKind::CallsClose;
-    else if (roll < 73) trigger.kind = TriggerKind::CallsStart;
-    else if (roll < 90) {
-        trigger.kind = TriggerKind::SendsTo;
-        trigger.sendThread = dice.Below(3);
-    } else trigger.kind = TriggerKind::FreesLibrary;
-    return trigger;
-}
-
-}  // namespace
-
-Schedule GenerateSchedule(uint64_t seed, uint64_t index, int hidShare) {
-    Dice dice(seed * 0x9E3779B97F4A7C15ull + index * 0xBF58476D1CE4E5B9ull + 1);
-    Schedule schedule;
-    schedule.trigger = GenerateTrigger(dice);
-    if (dice.Percent(hidShare)) schedule.road = PressRoad::Hid;
-    bool loaded = true;  // the host holds its reference at the beginning
-    if (dice.Percent(85)) {
-        Step open;
-        open.kind = StepKind::Open;
-        schedule.steps.push_back(open);
-        Step start;
-        start.kind = StepKind::Start;
-        start.thread = dice.Below(3);
-        schedule.steps.push_back(start);
-    }
-    int length = 3 + dice.Below(12);
-    bool second = dice.Percent(12);
-    for (int i = 0; i < length; ++i) {
-        Step step;
-        step.thread = dice.Below(3);
-        step.async = dice.Percent(35);
-        int roll = dice.Below(100);
-        if (second && roll < 12) {
-            step.thread = 3;
-            step.async = false;
-            const StepKind kP2[] = {StepKind::P2Start, StepKind::P2Start, StepKind::P2Stop,
-                                    StepKind::P2Kill};
-            step.kind = dice.Pick(kP2);
-            schedule.steps.push_back(step);
-            continue;
-        }
-        roll = dice.Below(100);
-        if (roll < 30) {
-            step.kind = StepKind::Press;
-            step.device = dice.Percent(50) ? PressDevice::Remote : PressDevice::Media;
-            step.reports = 1 + dice.Below(3);
-        } else if (roll < 43) step.kind = StepKind::Start;
-        else if (roll < 55) step.kind = StepKind::Stop;
-        else if (roll < 59) step.kind = StepKind::Close;
-        else if (roll < 65) {
-            step.kind = StepKind::Open;
-            const OpenRecord kRecords[] = {OpenRecord::Good, OpenRecord::Good, OpenRecord::Null,
-                                           OpenRecord::NoTrigger};
-            step.record = dice.Pick(kRecords);
-        } else if (roll < 72) {
-            // The host lets the plug-in go (mostly after a stop), or takes
-            // it back and opens it again.
-            if (loaded) {
-                if (dice.Percent(70)) {
-                    Step stop;
-                    stop.kind = StepKind::Stop;
-                    stop.thread = step.thread;
-                    schedule.steps.push_back(stop);
-                }
-                step.kind = StepKind::Unload;
-                loaded = false;
-            } else {
-                step.kind = StepKind::Load;
-                step.async = false;
-                schedule.steps.push_back(step);
-                step.kind = StepKind::Open;
-                step.record = OpenRecord::Good;
-                loaded = true;
-            }
-        } else if (roll < 78) step.kind = StepKind::ThreadEnds;
-        else {
-            step.kind = StepKind::WndProc;
-            const WndTarget kTargets[] = {WndTarget::CaptureWindow, WndTarget::HostSmallInt,
-                                          WndTarget::HostPointer};
-            const WndMessage kMessages[] = {WndMessage::InputStale, WndMessage::InputForeign,
-                                            WndMessage::Close, WndMessage::Destroy,
-                                            WndMessage::Null};
-            step.target = dice.Pick(kTargets);
-            step.message = dice.Pick(kMessages);
-        }
-        schedule.steps.push_back(step);
-    }
-    return schedule;
 }

@@ -8,7 +8,6 @@
 // that it overlaps the steps after it on the other threads.
 #pragma once
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -25,8 +24,11 @@ enum class WndTarget { CaptureWindow, HostSmallInt, HostPointer };
 enum class WndMessage { InputStale, InputForeign, Close, Destroy, Null };
 enum class PressDevice { Remote, Media };
 
+const int kHostThreads = 3;
+const int kSecondProcess = kHostThreads;  // P2, in a step's `thread`
+
 struct Step {
-    int thread = 0;  // 0-2 host threads, 3 the second process
+    int thread = 0;  // 0-2 host threads T0-T2, or kSecondProcess
     StepKind kind = StepKind::Start;
     bool async = false;
     OpenRecord record = OpenRecord::Good;
@@ -53,11 +55,9 @@ struct Schedule {
 };
 
 const char* StepKindName(int kind);
+// "trigger=" is not part of it.
+std::string TriggerText(const Trigger& trigger);
 std::string StepText(const Step& step);
 std::string ScheduleText(const Schedule& schedule);
 // False with `error` set when the text is not a schedule.
 bool ParseSchedule(const std::string& text, Schedule* schedule, std::string* error);
-
-// Schedule `index` of the run seeded with `seed`; `hidShare` in percent of
-// schedules whose presses take the real HID road.
-Schedule GenerateSchedule(uint64_t seed, uint64_t index, int hidShare);
