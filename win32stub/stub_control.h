@@ -72,6 +72,12 @@ void FailAfter(Api api, int skip, int times = 1);
 // The next call of `api` takes `milliseconds` before it does its work, as a
 // loaded machine or a slow driver can make any call slow.
 void DelayNext(Api api, DWORD milliseconds);
+// The next PeekMessageA that finds no posted message takes `milliseconds`
+// after looking, before it returns: its thread is preempted just after an
+// empty look, while other threads go on.  EmptyPeekDelayed tells when that
+// has begun.
+void DelayNextEmptyPeek(DWORD milliseconds);
+bool EmptyPeekDelayed();
 
 // --- the failure sweep ---
 //

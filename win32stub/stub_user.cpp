@@ -19,11 +19,13 @@
 
 #include <cstring>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using stub::Api;
@@ -195,7 +197,19 @@ bool QueueHasNewInput(DWORD thread, DWORD wakeMask) {
 
 }  // namespace detail
 
+std::atomic<DWORD> g_emptyPeekDelayMs{0};
+std::atomic<bool> g_emptyPeekDelayed{false};
+
+void DelayNextEmptyPeek(DWORD milliseconds) {
+    g_emptyPeekDelayed = false;
+    g_emptyPeekDelayMs = milliseconds;
+}
+
+bool EmptyPeekDelayed() { return g_emptyPeekDelayed; }
+
 void ResetUserState() {
+    g_emptyPeekDelayMs = 0;
+    g_emptyPeekDelayed = false;
     std::lock_guard<std::mutex> lock(g_lock);
     g_devices.clear();
     g_entrySize = 0;
@@ -284,13 +298,21 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
     stub::DispatchSentMessages(thread);
     // Asked for sent messages only: posted ones stay where they are.
     if ((remove & ~PM_REMOVE) == PM_QS_SENDMESSAGE) return FALSE;
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    stub::Queue& queue = stub::EnsureQueue(thread);
-    queue.newInput = false;
-    return stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
-                             (remove & PM_REMOVE) != 0)
-               ? TRUE
-               : FALSE;
+    bool taken;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        stub::Queue& queue = stub::EnsureQueue(thread);
+        queue.newInput = false;
+        taken = stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
+                                  (remove & PM_REMOVE) != 0);
+    }
+    if (!taken) {
+        if (DWORD delayMs = stub::g_emptyPeekDelayMs.exchange(0)) {
+            stub::g_emptyPeekDelayed = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        }
+    }
+    return taken ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
