@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstddef>
 #include <cstring>
 #include <map>
 #include <string>
@@ -33,6 +34,8 @@ const DWORD kHardStallMs = 60000;
 // Wine's HID road needs a moment before a new registration receives input.
 const double kHidSettleMs = 2000;
 const DWORD kHidArrivalMs = 5000;
+// How long the HID road may take to pass on what a schedule sent to it.
+const DWORD kHidDrainMs = 20000;
 
 // A plain critical section: std::mutex would give each thread that first
 // takes it a handle of the threads library's own, which would look like a
@@ -239,6 +242,109 @@ struct HostData {
 HostData g_hostData;
 const char kHostDataPattern[] = "host data the plug-in must leave";
 
+// ---- the HID road after a schedule ----
+//
+// Reports sent to the virtual receiver go through Wine's HID road (a
+// mailslot, the receiver's driver, the HID class driver, the server) in
+// their own time.  A press made while nothing captures is not waited for,
+// and on a loaded machine it can still be on its way when its schedule
+// ends; the next schedule's capture would then receive it and report an
+// event that schedule never made.  So after a schedule on the HID road, a
+// window of the explorer's own takes the receiver's input, and each device
+// is sent key releases until two releases in a row have come through: a
+// press is always a report followed by its release, so only the drain's
+// own releases make such a pair, and once one arrives, everything sent to
+// that device before it has arrived too.
+
+enum { kDrainRemote, kDrainMedia, kDrainDevices };
+
+struct HidDrain {
+    bool lastWasRelease[kDrainDevices];
+    bool drained[kDrainDevices];
+};
+
+// Written only by the drain's window procedure, on the thread that drains.
+HidDrain g_drain;
+
+int DrainDeviceOf(BYTE reportId) {
+    return reportId == 0x04 ? kDrainRemote : reportId == 0x01 ? kDrainMedia : -1;
+}
+
+void DrainReport(const BYTE* report, DWORD size) {
+    if (size == 0) return;
+    int device = DrainDeviceOf(report[0]);
+    if (device < 0) return;
+    bool release = true;
+    for (DWORD i = 1; i < size; ++i)
+        if (report[i] != 0) release = false;
+    if (release && g_drain.lastWasRelease[device]) g_drain.drained[device] = true;
+    g_drain.lastWasRelease[device] = release;
+}
+
+LRESULT CALLBACK DrainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INPUT) {
+        HRAWINPUT input = reinterpret_cast<HRAWINPUT>(lParam);
+        UINT size = 0;
+        if (GetRawInputData(input, RID_INPUT, nullptr, &size, sizeof(RAWINPUTHEADER)) == 0 &&
+            size >= sizeof(RAWINPUTHEADER)) {
+            std::vector<BYTE> buffer(size);
+            if (GetRawInputData(input, RID_INPUT, buffer.data(), &size, sizeof(RAWINPUTHEADER)) == size) {
+                const RAWINPUT* raw = reinterpret_cast<const RAWINPUT*>(buffer.data());
+                if (raw->header.dwType == RIM_TYPEHID && size >= offsetof(RAWINPUT, data.hid.bRawData)) {
+                    const RAWHID& hid = raw->data.hid;
+                    size_t available = size - offsetof(RAWINPUT, data.hid.bRawData);
+                    for (DWORD i = 0; i < hid.dwCount && size_t(i + 1) * hid.dwSizeHid <= available; ++i)
+                        DrainReport(hid.bRawData + size_t(i) * hid.dwSizeHid, hid.dwSizeHid);
+                }
+            }
+        }
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Returns once every report sent to the virtual receiver so far has gone
+// through, or false after kHidDrainMs.  Only while the plug-in does not
+// capture: raw input registrations are the process's, one per collection.
+bool DrainHidRoad() {
+    HWND window = CreateWindowExA(0, "KVOExplorerDrain", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                  GetModuleHandleA(nullptr), nullptr);
+    RAWINPUTDEVICE devices[kDrainDevices] = {{0xFFBC, 0x88, RIDEV_INPUTSINK, window},
+                                             {0x0C, 0x01, RIDEV_INPUTSINK, window}};
+    const char* names[kDrainDevices] = {"remote", "media"};
+    const std::vector<BYTE> releases[kDrainDevices] = {{0x04, 0x00}, {0x01, 0x00, 0x00}};
+    g_drain = HidDrain();
+    bool registered = window && RegisterRawInputDevices(devices, kDrainDevices, sizeof devices[0]);
+    bool drained = false;
+    DWORD started = GetTickCount();
+    DWORD lastSent = 0;
+    bool sent = false;
+    while (registered && !drained && GetTickCount() - started < kHidDrainMs) {
+        // Sent again now and then: a new registration does not see input
+        // at once on Wine's HID road.
+        if (!sent || GetTickCount() - lastSent >= 250) {
+            for (int device = 0; device < kDrainDevices; ++device) {
+                const VirtualDeviceKind* kind = FindVirtualDeviceKind(names[device]);
+                std::string error;
+                if (!g_drain.drained[device] && kind)
+                    SendReports(*kind, {releases[device], releases[device]}, 0, &error);
+            }
+            lastSent = GetTickCount();
+            sent = true;
+        }
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, window, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        drained = g_drain.drained[kDrainRemote] && g_drain.drained[kDrainMedia];
+    }
+    for (RAWINPUTDEVICE& device : devices) {
+        device.dwFlags = RIDEV_REMOVE;
+        device.hwndTarget = nullptr;
+    }
+    if (registered) RegisterRawInputDevices(devices, kDrainDevices, sizeof devices[0]);
+    if (window) DestroyWindow(window);
+    return drained;
+}
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_APP) InterlockedIncrement(&g_sentToHost);
     return DefWindowProcA(window, message, wParam, lParam);
@@ -252,6 +358,9 @@ void RegisterHostClasses() {
     RegisterClassA(&windowClass);
     windowClass.lpfnWndProc = DefWindowProcA;
     windowClass.lpszClassName = "KVOExplorerHostData";
+    RegisterClassA(&windowClass);
+    windowClass.lpfnWndProc = DrainWindowProc;
+    windowClass.lpszClassName = "KVOExplorerDrain";
     RegisterClassA(&windowClass);
 }
 
@@ -1090,6 +1199,11 @@ std::vector<std::string> RunSchedule(const Schedule& schedule, const RunOptions&
     }
     for (size_t i = 0; i < g_schedule.steps.size(); ++i) Dispatch(g_schedule.steps[i], static_cast<int>(i));
     EndSchedule();
+    // Nothing this schedule sent to the virtual receiver may reach the next
+    // one's capture.
+    if (g_schedule.road == PressRoad::Hid && !DrainHidRoad())
+        Violation("the virtual receiver's reports did not all come through Wine's HID road within " +
+                  std::to_string(kHidDrainMs / 1000) + " s (the road, not the plug-in, is stuck)");
 
     std::vector<std::string> out = timeline.violations;
     if (g_readsFromOtherThreads != 0)
