@@ -846,9 +846,14 @@ void RunStep(HostThread& self, const Step& step, int index) {
             FreeLibrary(g_plugin.module);
             call.result = LibraryGone() ? 1 : 0;  // 1: the DLL went with it
         } else if (step.kind == StepKind::Load && !g_loaded) {
+            // A DLL that really went comes back with nothing bound, and the
+            // host must open it again.  One that a running capture kept
+            // loaded (the host let go without a stop) comes back as it was:
+            // capturing, and bound to the trigger it had.
+            bool fresh = LibraryGone();
             std::string error;
             if (!LoadPluginLocked(&error)) Violation("LoadLibrary again: " + error);
-            Binding(Now(), false);
+            if (fresh) Binding(Now(), false);
         }
         ReleaseSRWLockExclusive(&g_libraryLock);
         call.end = Now();

@@ -16,3 +16,10 @@ kvo_explorer_regression(WndProcTrustsHostWindowPointer
   "trigger=returns; T0 open(good); T2 wndproc(host-window userdata=host-pointer, WM_INPUT stale-handle)")
 kvo_explorer_regression(WndProcTrustsHostWindowSmallInt
   "trigger=returns; T0 open(good); T0 start; T1 wndproc(host-window userdata=3, WM_INPUT stale-handle); T1 press(remote x1)")
+
+# A host that lets the plug-in go without a stop and loads it again gets the
+# same, still capturing plug-in back, bound to the trigger it had: its press
+# reaches that trigger.  The explorer once took every load for a fresh one
+# with nothing bound, and called this delivery a fault.
+kvo_explorer_regression(UnloadWithoutStopThenLoadKeepsCapture
+  "trigger=returns; T0 open(good); T2 start; T1 unload; T0 load; T0 press(remote x1)")
