@@ -33,10 +33,14 @@ static DWORD WaitForStopOrInput(CaptureSession* session) {
 // only for input that came after the thread last looked.
 static void RunCaptureLoop(CaptureSession* session) {
     for (;;) {
+        // The stop is looked at before the queue, not after: a press that
+        // arrives between an empty look and a stop would otherwise be left
+        // in the queue although it came before the stop.
+        bool stopping = StopRequested(session);
         MSG msg;
         while (StopLevel(session) != kStopNow && PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
-        if (StopRequested(session)) return;
+        if (stopping) return;
         // A wait that fails is tried once more, so that one refusal does not
         // end capture that the host believes runs; one that fails again
         // would fail at once forever: end rather than spin.

@@ -72,6 +72,12 @@ void FailAfter(Api api, int skip, int times = 1);
 // The next call of `api` takes `milliseconds` before it does its work, as a
 // loaded machine or a slow driver can make any call slow.
 void DelayNext(Api api, DWORD milliseconds);
+// The next PeekMessageA that finds no posted message takes `milliseconds`
+// after looking, before it returns: its thread is preempted just after an
+// empty look, while other threads go on.  EmptyPeekDelayed tells when that
+// has begun.
+void DelayNextEmptyPeek(DWORD milliseconds);
+bool EmptyPeekDelayed();
 
 // --- the failure sweep ---
 //
@@ -101,6 +107,14 @@ bool FailedCall(Api* api, DWORD* thread);
 // does something.
 int BlockedThreads();
 
+// Virtual time (off after Reset is not implied: turn it off yourself).  While
+// on, the stand-in's clock (GetTickCount, timed waits, Sleep) jumps ahead
+// whenever every stand-in thread and the calling test thread wait in the
+// stand-in: a timed wait then ends at once, in order of the deadlines, as if
+// its time had passed.  The calling thread must wait in the stand-in (not
+// sleep or spin outside it) when it waits for the others.
+void UseVirtualTime(bool on);
+
 // GetRawInputData's fetch reports this many bytes instead of the true count
 // (a short or overlong read), once.
 void ShortenNextFetch(UINT reported);
@@ -119,6 +133,17 @@ long OpenHandles();
 // References to the library taken with GetModuleHandleExA and not yet given
 // back with FreeLibrary or FreeLibraryAndExitThread.
 long ModuleReferences();
+// The library as a host loads it: after SetLibraryEntry the host's own
+// references count too.  LoadLibraryForHost takes one, running `entry` with
+// DLL_PROCESS_ATTACH when it is the first (false if the entry refuses);
+// FreeLibrary and FreeLibraryAndExitThread give one back, and the last one
+// runs `entry` with DLL_PROCESS_DETACH on the thread that gave it back.
+void SetLibraryEntry(BOOL (*entry)(HINSTANCE, DWORD, LPVOID), HINSTANCE instance);
+bool LoadLibraryForHost();
+bool LibraryLoaded();
+// Window procedures of an unloaded library's classes that the stand-in was
+// asked to run since Reset: code that would be gone.
+long CallsIntoUnloadedCode();
 long LiveThreads();
 // The thread that owns the named mutex, 0 if it is free or does not exist.
 DWORD MutexOwner(const char* name);

@@ -2,6 +2,7 @@
 // failures, the last error, thread identity and waking waiters.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 
 #include "stub_control.h"
@@ -35,9 +36,17 @@ void* NewHandleValue();
 // between the check and the sleep.
 unsigned long WakeGeneration();
 void WakeWaiters();
+// The same, as a thread ends: `liveThreads` drops in the same step.
+void WakeWaitersAsThreadLeaves(std::atomic<long>* liveThreads);
 // False when `deadline` passed first.
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline);
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds);
+// The stand-in's clock: the real one, plus what virtual time has skipped.
+std::chrono::steady_clock::time_point Now();
+// Threads made with CreateThread that have not ended; read without a lock.
+long LiveThreadCount();
+// Whether a window procedure of `instance` would run code that is unloaded.
+bool LibraryCodeGone(HINSTANCE instance);
 
 // For MsgWaitForMultipleObjects: does the calling thread's queue hold input
 // of the kinds in `wakeMask` that arrived since it last looked?

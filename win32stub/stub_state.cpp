@@ -4,7 +4,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <set>
+#include <map>
 #include <thread>
 
 namespace stub {
@@ -45,8 +45,17 @@ const char* const kApiNames[kApiCount] = {
 std::mutex g_wakeLock;
 std::condition_variable g_wake;
 unsigned long g_wakeGeneration = 0;
-// The generation each blocked waiter saw when it began to wait.
-std::multiset<unsigned long> g_waiters;
+// Each blocked waiter: the generation it saw when it began to wait, and
+// when it gives up.
+std::multimap<unsigned long, std::chrono::steady_clock::time_point> g_waiters;
+
+// Virtual time: the stand-in's clock runs ahead of the real one by what has
+// been skipped.  While it is on, whenever every thread that could act waits
+// in the stand-in, the clock jumps to the earliest deadline among them:
+// nothing could happen before it anyway, so a 3 s timed wait costs no real
+// time, and a stall shows at once as a wait that reaches its deadline.
+std::atomic<bool> g_virtualTime{false};
+std::atomic<long long> g_skippedNs{0};
 
 std::atomic<DWORD> g_nextThreadId{0x104};
 std::atomic<uintptr_t> g_nextHandle{0x10000};
@@ -108,23 +117,63 @@ void WakeWaiters() {
     g_wake.notify_all();
 }
 
+std::chrono::steady_clock::time_point Now() {
+    return std::chrono::steady_clock::now() + std::chrono::nanoseconds(g_skippedNs.load());
+}
+
+namespace {
+
+// Under g_wakeLock.  The test thread that turned virtual time on takes part
+// too: time stands still while it is busy outside the stand-in.
+void SkipIdleTime() {
+    if (!g_virtualTime.load()) return;
+    long blocked = static_cast<long>(g_waiters.count(g_wakeGeneration));
+    if (blocked < LiveThreadCount() + 1) return;
+    auto earliest = std::chrono::steady_clock::time_point::max();
+    for (auto waiter = g_waiters.lower_bound(g_wakeGeneration);
+         waiter != g_waiters.upper_bound(g_wakeGeneration); ++waiter)
+        earliest = std::min(earliest, waiter->second);
+    auto now = Now();
+    if (earliest == std::chrono::steady_clock::time_point::max() || earliest <= now) return;
+    g_skippedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(earliest - now).count();
+    g_wake.notify_all();
+}
+
+}  // namespace
+
+void WakeWaitersAsThreadLeaves(std::atomic<long>* liveThreads) {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    --*liveThreads;
+    ++g_wakeGeneration;
+    g_wake.notify_all();
+}
+
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline) {
     std::unique_lock<std::mutex> lock(g_wakeLock);
-    auto woken = [&] { return g_wakeGeneration != seen; };
-    auto waiter = g_waiters.insert(seen);
+    auto waiter = g_waiters.emplace(seen, deadline);
     bool wokenInTime = true;
-    // A wait until the far end of the clock overflows inside the library.
-    if (deadline == std::chrono::steady_clock::time_point::max())
-        g_wake.wait(lock, woken);
-    else
-        wokenInTime = g_wake.wait_until(lock, deadline, woken);
+    for (;;) {
+        if (g_wakeGeneration != seen) break;
+        auto now = Now();
+        if (deadline != std::chrono::steady_clock::time_point::max() && now >= deadline) {
+            wokenInTime = false;
+            break;
+        }
+        SkipIdleTime();
+        if (g_wakeGeneration != seen) break;
+        // A wait until the far end of the clock overflows inside the library.
+        if (deadline == std::chrono::steady_clock::time_point::max())
+            g_wake.wait(lock);
+        else
+            g_wake.wait_for(lock, deadline - Now());
+    }
     g_waiters.erase(waiter);
     return wokenInTime;
 }
 
 std::chrono::steady_clock::time_point DeadlineAfter(DWORD milliseconds) {
     if (milliseconds == INFINITE) return std::chrono::steady_clock::time_point::max();
-    return std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    return Now() + std::chrono::milliseconds(milliseconds);
 }
 
 }  // namespace detail
@@ -190,6 +239,12 @@ bool FailedCall(Api* api, DWORD* thread) {
     return true;
 }
 
+void UseVirtualTime(bool on) {
+    std::lock_guard<std::mutex> lock(g_wakeLock);
+    g_virtualTime.store(on);
+    g_wake.notify_all();
+}
+
 int BlockedThreads() {
     std::lock_guard<std::mutex> lock(g_wakeLock);
     return static_cast<int>(g_waiters.count(g_wakeGeneration));
@@ -218,6 +273,6 @@ void WINAPI SetLastError(DWORD error) { stub::t_lastError = error; }
 DWORD WINAPI GetCurrentThreadId(void) { return stub::detail::CurrentThreadId(); }
 
 DWORD WINAPI GetTickCount(void) {
-    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    auto now = stub::detail::Now().time_since_epoch();
     return static_cast<DWORD>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
 }

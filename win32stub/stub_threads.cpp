@@ -9,6 +9,7 @@
 // that tests can see leaks.
 #include "stub_internal.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -41,8 +42,14 @@ std::map<HANDLE, std::shared_ptr<KernelObject>> g_handles;
 std::map<DWORD, std::weak_ptr<KernelObject>> g_threads;
 std::map<std::string, std::weak_ptr<KernelObject>> g_named;
 std::map<std::string, std::shared_ptr<KernelObject>> g_watched;
-long g_liveThreads = 0;
+std::atomic<long> g_liveThreads{0};
 long g_moduleReferences = 0;
+// The library as a host loads it, once a test has named its entry point.
+BOOL(*g_libraryEntry)(HINSTANCE, DWORD, LPVOID) = nullptr;
+HINSTANCE g_libraryInstance = nullptr;
+std::atomic<bool> g_libraryLoaded{false};
+// The loader lock: an attach waits for a detach that is still running.
+std::mutex g_loaderLock;
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
@@ -114,6 +121,57 @@ void AbandonMutexesOf(DWORD id) {
     }
 }
 
+long LiveThreadCount() { return g_liveThreads.load(); }
+
+}  // namespace detail
+
+namespace {
+
+// The last reference gone: the loader runs the entry point on the thread
+// that gave it back, as Windows does, and the code is gone afterwards.
+void UnloadLibrary() {
+    BOOL (*entry)(HINSTANCE, DWORD, LPVOID) = g_libraryEntry;
+    g_libraryLoaded = false;
+    if (entry) entry(g_libraryInstance, DLL_PROCESS_DETACH, nullptr);
+}
+
+bool IsLibraryInstance(HINSTANCE instance) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    return g_libraryEntry && instance == g_libraryInstance;
+}
+
+}  // namespace
+
+void SetLibraryEntry(BOOL (*entry)(HINSTANCE, DWORD, LPVOID), HINSTANCE instance) {
+    std::lock_guard<std::mutex> lock(g_lock);
+    g_libraryEntry = entry;
+    g_libraryInstance = instance;
+    g_libraryLoaded = false;
+}
+
+bool LoadLibraryForHost() {
+    std::lock_guard<std::mutex> loader(g_loaderLock);
+    {
+        std::lock_guard<std::mutex> lock(g_lock);
+        if (g_moduleReferences++ > 0) return true;
+    }
+    if (g_libraryEntry(g_libraryInstance, DLL_PROCESS_ATTACH, nullptr)) {
+        g_libraryLoaded = true;
+        return true;
+    }
+    std::lock_guard<std::mutex> lock(g_lock);
+    --g_moduleReferences;
+    return false;
+}
+
+bool LibraryLoaded() { return g_libraryLoaded.load(); }
+
+namespace detail {
+
+bool LibraryCodeGone(HINSTANCE instance) {
+    return instance && !g_libraryLoaded.load() && IsLibraryInstance(instance);
+}
+
 }  // namespace detail
 
 long OpenHandles() {
@@ -126,9 +184,10 @@ long ModuleReferences() {
     return g_moduleReferences;
 }
 
+// Threads whose handles are not yet signalled: to a waiter, they have not ended.
 long LiveThreads() {
     std::lock_guard<std::mutex> lock(g_lock);
-    return g_liveThreads;
+    return static_cast<long>(g_threads.size());
 }
 
 DWORD MutexOwner(const char* name) {
@@ -182,12 +241,16 @@ BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
 }
 
 static BOOL DropModuleReference() {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    if (stub::g_moduleReferences == 0) {
-        SetError(ERROR_MOD_NOT_FOUND);
-        return FALSE;
+    std::lock_guard<std::mutex> loader(stub::g_loaderLock);
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        if (stub::g_moduleReferences == 0) {
+            SetError(ERROR_MOD_NOT_FOUND);
+            return FALSE;
+        }
+        if (--stub::g_moduleReferences > 0 || !stub::g_libraryEntry) return TRUE;
     }
-    --stub::g_moduleReferences;
+    stub::UnloadLibrary();
     return TRUE;
 }
 
@@ -228,9 +291,11 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
             std::lock_guard<std::mutex> lock(stub::g_lock);
             object->signalled = true;
             stub::g_threads.erase(object->threadId);
-            --stub::g_liveThreads;
         }
-        stub::detail::WakeWaiters();
+        // It stops counting as a thread that can act only together with
+        // its last wake: virtual time must not see it gone while the
+        // waiters it just released still look blocked.
+        stub::detail::WakeWaitersAsThreadLeaves(&stub::g_liveThreads);
     }).detach();
     return handle;
 }
@@ -392,24 +457,56 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
     return TRUE;
 }
 
+// On the stand-in's clock, as a wait that nothing wakes: under virtual time
+// a sleeping thread lets the clock move on.
 void WINAPI Sleep(DWORD milliseconds) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    auto deadline = stub::detail::DeadlineAfter(milliseconds);
+    while (stub::detail::WaitForWake(stub::detail::WakeGeneration(), deadline)) {
+    }
 }
 
-// A critical section is a recursive lock owned by the thread that entered it.
+// A critical section is a recursive lock owned by the thread that entered
+// it.  A thread waiting to enter waits in the stand-in like any other wait,
+// so that virtual time knows it cannot act.
+namespace {
+struct CriticalSection {
+    std::mutex lock;
+    DWORD owner = 0;
+    int recursion = 0;
+};
+}  // namespace
+
 void WINAPI InitializeCriticalSection(LPCRITICAL_SECTION section) {
-    section->lock = new std::recursive_mutex;
+    section->lock = new CriticalSection;
 }
 
 void WINAPI DeleteCriticalSection(LPCRITICAL_SECTION section) {
-    delete static_cast<std::recursive_mutex*>(section->lock);
+    delete static_cast<CriticalSection*>(section->lock);
     section->lock = nullptr;
 }
 
 void WINAPI EnterCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->lock)->lock();
+    auto* critical = static_cast<CriticalSection*>(section->lock);
+    DWORD thread = stub::detail::CurrentThreadId();
+    for (;;) {
+        unsigned long seen = stub::detail::WakeGeneration();
+        {
+            std::lock_guard<std::mutex> lock(critical->lock);
+            if (critical->owner == 0 || critical->owner == thread) {
+                critical->owner = thread;
+                ++critical->recursion;
+                return;
+            }
+        }
+        stub::detail::WaitForWake(seen, std::chrono::steady_clock::time_point::max());
+    }
 }
 
 void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    static_cast<std::recursive_mutex*>(section->lock)->unlock();
+    auto* critical = static_cast<CriticalSection*>(section->lock);
+    {
+        std::lock_guard<std::mutex> lock(critical->lock);
+        if (--critical->recursion == 0) critical->owner = 0;
+    }
+    stub::detail::WakeWaiters();
 }

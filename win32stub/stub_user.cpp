@@ -18,11 +18,14 @@
 #include "stub_internal.h"
 
 #include <cstring>
+#include <atomic>
+#include <chrono>
 #include <deque>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 using stub::Api;
@@ -54,6 +57,7 @@ struct Window {
     WNDPROC proc = nullptr;
     DWORD thread = 0;
     LONG_PTR userData = 0;
+    HINSTANCE instance = nullptr;  // of its class
 };
 
 struct RawInput {
@@ -71,6 +75,7 @@ UINT g_entrySize = 0;
 bool g_shortenFetch = false;
 UINT g_shortenedSize = 0;
 ATOM g_nextAtom = 0xC000;
+std::atomic<long> g_callsIntoUnloadedCode{0};
 
 Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
 
@@ -113,9 +118,16 @@ HRAWINPUT AddRawInput(const void* record, size_t size, DWORD thread) {
     return handle;
 }
 
+// A window whose class came from a library that has since been unloaded
+// has no procedure left to run: the call is counted instead of made.
 WNDPROC ProcOf(HWND window) {
     auto it = g_windows.find(window);
-    return it == g_windows.end() ? nullptr : it->second.proc;
+    if (it == g_windows.end()) return nullptr;
+    if (detail::LibraryCodeGone(it->second.instance)) {
+        ++g_callsIntoUnloadedCode;
+        return nullptr;
+    }
+    return it->second.proc;
 }
 
 void Post(DWORD thread, const MSG& msg) {
@@ -185,12 +197,27 @@ bool QueueHasNewInput(DWORD thread, DWORD wakeMask) {
 
 }  // namespace detail
 
+std::atomic<DWORD> g_emptyPeekDelayMs{0};
+std::atomic<bool> g_emptyPeekDelayed{false};
+
+void DelayNextEmptyPeek(DWORD milliseconds) {
+    g_emptyPeekDelayed = false;
+    g_emptyPeekDelayMs = milliseconds;
+}
+
+bool EmptyPeekDelayed() { return g_emptyPeekDelayed; }
+
 void ResetUserState() {
+    g_emptyPeekDelayMs = 0;
+    g_emptyPeekDelayed = false;
     std::lock_guard<std::mutex> lock(g_lock);
     g_devices.clear();
     g_entrySize = 0;
     g_shortenFetch = false;
+    g_callsIntoUnloadedCode = 0;
 }
+
+long CallsIntoUnloadedCode() { return g_callsIntoUnloadedCode.load(); }
 
 void ShortenNextFetch(UINT reported) {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -271,13 +298,21 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
     stub::DispatchSentMessages(thread);
     // Asked for sent messages only: posted ones stay where they are.
     if ((remove & ~PM_REMOVE) == PM_QS_SENDMESSAGE) return FALSE;
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    stub::Queue& queue = stub::EnsureQueue(thread);
-    queue.newInput = false;
-    return stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
-                             (remove & PM_REMOVE) != 0)
-               ? TRUE
-               : FALSE;
+    bool taken;
+    {
+        std::lock_guard<std::mutex> lock(stub::g_lock);
+        stub::Queue& queue = stub::EnsureQueue(thread);
+        queue.newInput = false;
+        taken = stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
+                                  (remove & PM_REMOVE) != 0);
+    }
+    if (!taken) {
+        if (DWORD delayMs = stub::g_emptyPeekDelayMs.exchange(0)) {
+            stub::g_emptyPeekDelayed = true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        }
+    }
+    return taken ? TRUE : FALSE;
 }
 
 BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
@@ -351,7 +386,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
-        proc = it->second.proc;
+        proc = stub::ProcOf(window);
         if (it->second.thread != thread) {
             sent->msg.hwnd = window;
             sent->msg.message = message;
@@ -441,7 +476,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
         window = static_cast<HWND>(stub::detail::NewHandleValue());
         proc = windowClass->second.lpfnWndProc;
         DWORD thread = CurrentThreadId();
-        stub::g_windows[window] = stub::Window{className, proc, thread, 0};
+        stub::g_windows[window] =
+            stub::Window{className, proc, thread, 0, windowClass->second.hInstance};
         stub::EnsureQueue(thread);
     }
     CREATESTRUCTA create{param, instance, menu,     parent, height,   width,

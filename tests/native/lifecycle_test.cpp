@@ -413,6 +413,20 @@ TEST_F(Capture, AWorkerThatEndsOnItsOwnIsReplacedByTheNextStart) {
     ASSERT_TRUE(WaitForHostCalls(1));
 }
 
+// The worker looked at its queue, found it empty, and was slow to go on;
+// meanwhile presses arrived and the host stopped.  They came before the
+// stop and must be delivered before gir_stop returns.
+TEST_F(Capture, PressesArrivingJustAfterAnEmptyLookAreDeliveredByTheStop) {
+    ASSERT_EQ(gir_start(), 1);
+    stub::DelayNextEmptyPeek(300);
+    EXPECT_TRUE(PostThreadMessageA(stub::WindowThread(CaptureWindow()), WM_APP, 0, 0));
+    ASSERT_TRUE(WaitUntil(stub::EmptyPeekDelayed));
+    Press(HidReport({0x04, 0x0D}));
+    Press(HidReport({0x01, 0xCD, 0x00}));
+    EXPECT_EQ(gir_stop(), 1);
+    EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000000040D", "KVO000001CD00"}));
+}
+
 TEST_F(Capture, ThreadMessagesAndUnreadableRecordsDoNotEndCapture) {
     ASSERT_EQ(gir_start(), 1);
     DWORD worker = stub::WindowThread(CaptureWindow());

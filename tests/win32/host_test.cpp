@@ -367,6 +367,85 @@ TEST_F(HostCaptures, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
     DestroyWindow(g_uiWindow);
 }
 
+// Windows of the host's own, whose user data holds a value of the host's:
+// the exported WndProc must leave them to DefWindowProcA, from any thread.
+struct HostWindowData {
+    char text[24];
+};
+HostWindowData g_hostWindowData = {"the host's own data"};
+HWND g_hostWindows[2] = {};
+HWND g_captureWindowForTrigger = nullptr;
+LONG g_handedInTrigger = 0;
+
+void MakeHostWindows() {
+    WNDCLASSA hostClass = {};
+    hostClass.lpfnWndProc = DefWindowProcA;
+    hostClass.hInstance = GetModuleHandleA(nullptr);
+    hostClass.lpszClassName = "KVOTestHostData";
+    RegisterClassA(&hostClass);
+    for (HWND& window : g_hostWindows)
+        window = CreateWindowExA(0, "KVOTestHostData", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                 hostClass.hInstance, nullptr);
+    SetWindowLongPtrA(g_hostWindows[0], GWLP_USERDATA, 3);
+    SetWindowLongPtrA(g_hostWindows[1], GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&g_hostWindowData));
+}
+
+// WM_CLOSE last: DefWindowProcA destroys the window then, as it should.
+void HandHostWindowsToWndProc(LPARAM servedHandle) {
+    for (HWND window : g_hostWindows) {
+        g_plugin.wndProc(window, WM_INPUT, RIM_INPUTSINK, servedHandle);
+        g_plugin.wndProc(window, WM_NULL, 0, 0);
+        g_plugin.wndProc(window, WM_DESTROY, 0, 0);
+        g_plugin.wndProc(window, WM_CLOSE, 0, 0);
+    }
+}
+
+TEST_F(HostCaptures, WndProcLeavesTheHostsOwnWindowsAlone) {
+    HWND window = Start();
+    ASSERT_NE(window, nullptr);
+    SetRawInputWindow(window);
+    LPARAM served = reinterpret_cast<LPARAM>(ServeRawInput(HidReport({0x04, 0x33})));
+
+    // From a host thread.
+    MakeHostWindows();
+    ASSERT_TRUE(g_hostWindows[0] && g_hostWindows[1]);
+    HandHostWindowsToWndProc(served);
+    EXPECT_FALSE(IsWindow(g_hostWindows[0]) || IsWindow(g_hostWindows[1]))
+        << "WM_CLOSE reaches DefWindowProcA, which destroys the host's window";
+    EXPECT_STREQ(g_hostWindowData.text, "the host's own data");
+    Sleep(50);
+    EXPECT_TRUE(HostCalls().empty()) << "no event for a window of the host's";
+
+    // From inside the trigger, on the plug-in's worker, which may read the
+    // served record: a WndProc that took a host window for its own would
+    // deliver it.  WM_CLOSE for the capture window itself is swallowed.
+    MakeHostWindows();
+    g_captureWindowForTrigger = window;
+    g_handedInTrigger = 0;
+    SetTriggerAction([] {
+        if (InterlockedExchange(&g_handedInTrigger, 1)) return;
+        for (HWND host : g_hostWindows) {
+            g_plugin.wndProc(host, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(ServeRawInput(HidReport({0x04, 0x34}))));
+            g_plugin.wndProc(host, WM_NULL, 0, 0);
+            g_plugin.wndProc(host, WM_DESTROY, 0, 0);
+        }
+        g_plugin.wndProc(g_captureWindowForTrigger, WM_CLOSE, 0, 0);
+    });
+    Press(window, HidReport({0x01, 0xCD, 0x00}));
+    ASSERT_TRUE(WaitForEvents(1));
+    EXPECT_EQ(GetWindowLongPtrA(g_hostWindows[0], GWLP_USERDATA), 3);
+    EXPECT_EQ(GetWindowLongPtrA(g_hostWindows[1], GWLP_USERDATA),
+              reinterpret_cast<LONG_PTR>(&g_hostWindowData));
+    EXPECT_STREQ(g_hostWindowData.text, "the host's own data");
+    EXPECT_TRUE(IsWindow(window)) << "WM_CLOSE from inside the trigger ended capture";
+    Press(window, HidReport({0x01, 0xE9, 0x00}));
+    ASSERT_TRUE(WaitForEvents(2));
+    Sleep(50);
+    EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000001CD00", "KVO000001E900"}));
+    SetTriggerAction(nullptr);
+    for (HWND host : g_hostWindows) DestroyWindow(host);
+}
+
 TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
     HWND window = Start();
     EXPECT_EQ(RunChild("start-beside-capture"), 0u);

@@ -1,0 +1,25 @@
+# Minimal schedules the explorer shrank failures to, each replayed as a test
+# of its own (explorer.regression.NAME).
+function(kvo_explorer_regression name schedule)
+  # A schedule's steps are apart by ';', which CMake would split on.
+  string(REPLACE ";" "\\;" schedule "${schedule}")
+  add_test(NAME explorer.regression.${name} COMMAND kvo_explorer --replay "${schedule}")
+  set_tests_properties(explorer.regression.${name} PROPERTIES
+    FIXTURES_REQUIRED wine RESOURCE_LOCK kvo_capture TIMEOUT 120)
+endfunction()
+
+# A WndProc that took a host window's user data for its capture session
+# read raw input for it on the host's thread, or used the small integer as
+# a pointer.  Fixed before the explorer ran; planted back, the explorer
+# found it at its third schedule and shrank it to these.
+kvo_explorer_regression(WndProcTrustsHostWindowPointer
+  "trigger=returns; T0 open(good); T2 wndproc(host-window userdata=host-pointer, WM_INPUT stale-handle)")
+kvo_explorer_regression(WndProcTrustsHostWindowSmallInt
+  "trigger=returns; T0 open(good); T0 start; T1 wndproc(host-window userdata=3, WM_INPUT stale-handle); T1 press(remote x1)")
+
+# A host that lets the plug-in go without a stop and loads it again gets the
+# same, still capturing plug-in back, bound to the trigger it had: its press
+# reaches that trigger.  The explorer once took every load for a fresh one
+# with nothing bound, and called this delivery a fault.
+kvo_explorer_regression(UnloadWithoutStopThenLoadKeepsCapture
+  "trigger=returns; T0 open(good); T2 start; T1 unload; T0 load; T0 press(remote x1)")
