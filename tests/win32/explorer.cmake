@@ -4,7 +4,8 @@ add_executable(kvo_explorer
   win32/explorer/main.cpp
   win32/explorer/Explorer.cpp
   win32/explorer/ScheduleGenerator.cpp
-  support/HostSchedule.cpp)
+  support/HostSchedule.cpp
+  support/LeftBehind.cpp)
 target_include_directories(kvo_explorer PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/win32/explorer)
 target_link_libraries(kvo_explorer PRIVATE kvo_host_kit kvo_virtual_devices oleaut32)

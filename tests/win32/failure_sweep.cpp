@@ -38,6 +38,7 @@
 #include "PluginHost.h"
 #include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/LeftBehind.h"
 #include "support/RecordingHost.h"
 
 namespace {
@@ -304,40 +305,12 @@ std::vector<std::pair<std::string, std::string>> PlatformImports(HMODULE module)
 
 PluginExports g_plugin;
 
-UINT RegisteredRawInputCount() {
-    UINT count = 0;
-    GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
-    return count;
-}
-
 // Handle values are handed out lowest free first: the value a new handle
 // gets shows whether one is left open.
 uintptr_t NextHandleValue() {
     HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     CloseHandle(probe);
     return reinterpret_cast<uintptr_t>(probe);
-}
-
-DWORD WINAPI TryOwnership(LPVOID) {
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, "Local\\KVORemoteCapture");
-    if (!mutex) return 2;
-    DWORD result = WaitForSingleObject(mutex, 0);
-    bool free = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
-    if (free) ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    // Abandoned: its owner ended without releasing it, as a crash does.
-    return result == WAIT_OBJECT_0 ? 0 : result == WAIT_ABANDONED ? 4 : 1;
-}
-
-// How another would-be owner finds capture ownership now: 0 free, 1 held,
-// 4 abandoned.
-DWORD OwnershipState() {
-    HANDLE thread = CreateThread(nullptr, 0, TryOwnership, nullptr, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    DWORD code = 3;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    return code;
 }
 
 // ---- watchdog ----
@@ -475,10 +448,10 @@ private:
         if (ProcessThreadCount() > threads_) add("the worker is still running");
         if (RegisteredRawInputCount() != 0 && Excused() != kRegisterRawInputDevices)
             add("a raw input registration is left");
-        DWORD ownership = OwnershipState();
-        if (ownership == 4 && Excused() != kReleaseMutex)
+        OwnershipState ownership = CaptureOwnershipState();
+        if (ownership == kOwnershipAbandoned && Excused() != kReleaseMutex)
             add("capture ownership was abandoned, not released");
-        else if (ownership != 0 && ownership != 4)
+        else if (ownership == kOwnershipHeld)
             add("capture ownership is still held");
         if (NextHandleValue() != handle_ && Excused() != kCloseHandle) add("a handle is left open");
         std::lock_guard<std::mutex> lock(g_liveLock);

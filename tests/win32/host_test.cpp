@@ -21,18 +21,13 @@
 #include "PluginHost.h"
 #include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/LeftBehind.h"
 #include "support/RecordingHost.h"
 
 namespace {
 
 
 PluginExports g_plugin;
-
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
 
 bool LoadPlugin() {
     std::string error;
@@ -85,13 +80,6 @@ void Press(HWND window, const std::vector<BYTE>& record) {
     SetRawInputWindow(window);
     LPARAM handle = reinterpret_cast<LPARAM>(ServeRawInput(record));
     EXPECT_EQ(SendMessageA(window, WM_INPUT, RIM_INPUTSINK, handle), 0);
-}
-
-// The raw input this process has registered, whoever registered it.
-UINT RegisteredRawInputCount() {
-    UINT count = 0;
-    GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
-    return count;
 }
 
 DWORD ElapsedSince(DWORD start) { return GetTickCount() - start; }

@@ -220,12 +220,6 @@ TEST_F(RealRoad, CaptureNeedsNoVisibleOrForegroundWindow) {
 const char kChildStarted[] = "KVORemoteRealRoadChildStarted";
 const char kChildDone[] = "KVORemoteRealRoadChildDone";
 
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
-
 TEST_F(RealRoad, ASecondProcessDoesNotCaptureWhileTheFirstDoes) {
     StartCapture();
     HANDLE started = CreateEventA(nullptr, TRUE, FALSE, kChildStarted);

@@ -35,10 +35,14 @@ bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::stri
            FindExport(m, "WndProc", &plugin->wndProc, error);
 }
 
-std::string PluginBesideProgram() {
+std::string ProgramPath() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string program(path, length);
+    return std::string(path, length);
+}
+
+std::string PluginBesideProgram() {
+    std::string program = ProgramPath();
     return program.substr(0, program.find_last_of("\\/") + 1) + "KVORemote.dll";
 }
 

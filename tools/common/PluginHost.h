@@ -22,6 +22,9 @@ struct PluginExports {
 // says what failed (the load, or which export is missing).
 bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::string* error);
 
+// The running program's own path, to start it again as a second host.
+std::string ProgramPath();
+
 // KVORemote.dll beside the running program.
 std::string PluginBesideProgram();
 

@@ -25,6 +25,7 @@
 #include "PluginHost.h"
 #include "RawInputRecords.h"
 #include "VirtualDevices.h"
+#include "support/LeftBehind.h"
 
 namespace {
 
@@ -424,32 +425,6 @@ void EndHostThread(HostThread& self) {
 
 // ---- looking at the process ----
 
-UINT RegisteredRawInputCount() {
-    UINT count = 0;
-    GetRegisteredRawInputDevices(nullptr, &count, sizeof(RAWINPUTDEVICE));
-    return count;
-}
-
-DWORD WINAPI TryOwnership(LPVOID) {
-    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "Local\\KVORemoteCapture");
-    if (!mutex) return 0;
-    DWORD result = WaitForSingleObject(mutex, 0);
-    if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    return result == WAIT_OBJECT_0 ? 0 : result == WAIT_ABANDONED ? 4 : 1;
-}
-
-// 0 free, 1 held, 4 abandoned; asked from a thread of its own, since the
-// mutex is recursive for its owner.
-DWORD OwnershipState() {
-    HANDLE thread = CreateThread(nullptr, 0, TryOwnership, nullptr, 0, nullptr);
-    WaitForSingleObject(thread, INFINITE);
-    DWORD code = 3;
-    GetExitCodeThread(thread, &code);
-    CloseHandle(thread);
-    return code;
-}
-
 bool CaptureClassRegistered() {
     HMODULE module = GetModuleHandleA("KVORemote.dll");
     WNDCLASSEXA info;
@@ -473,9 +448,9 @@ std::string WhatIsLeft(bool checkOwnership) {
     if (InterlockedCompareExchange(&g_liveStrings, 0, 0) != 0)
         left += " " + std::to_string(g_liveStrings) + " string(s) of the DLL;";
     if (checkOwnership) {
-        DWORD state = OwnershipState();
-        if (state == 1) left += " capture ownership held;";
-        if (state == 4) left += " capture ownership abandoned;";
+        OwnershipState state = CaptureOwnershipState();
+        if (state == kOwnershipHeld) left += " capture ownership held;";
+        if (state == kOwnershipAbandoned) left += " capture ownership abandoned;";
     }
     return left;
 }
@@ -568,12 +543,6 @@ struct Child {
     HANDLE toChild = nullptr, fromChild = nullptr;
 };
 Child g_child;
-
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
 
 bool StartChild() {
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "Explorer.h"
+#include "PluginHost.h"
 #include "ScheduleGenerator.h"
 #include "VirtualDevices.h"
 
@@ -34,12 +35,6 @@ struct Options {
     std::string replay;
     RunOptions run;
 };
-
-std::string ProgramPath() {
-    char path[MAX_PATH];
-    GetModuleFileNameA(nullptr, path, sizeof path);
-    return path;
-}
 
 std::string RunOptionArguments(const Options& options) {
     std::string text = " --slack-ms " + std::to_string(options.run.slackMs);
