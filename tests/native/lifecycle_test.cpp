@@ -262,13 +262,19 @@ LRESULT CALLBACK UiWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM l
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
+// A window of the host's own, on the calling thread.
+HWND MakeHostWindow() {
+    WNDCLASSEXA hostClass = {};
+    hostClass.cbSize = sizeof hostClass;
+    hostClass.lpfnWndProc = UiWindowProc;
+    hostClass.lpszClassName = "HostUi";
+    RegisterClassExA(&hostClass);  // once per test: the fixture forgets classes
+    return CreateWindowExA(0, "HostUi", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+}
+
 TEST_F(Capture, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
-    WNDCLASSEXA uiClass = {};
-    uiClass.cbSize = sizeof uiClass;
-    uiClass.lpfnWndProc = UiWindowProc;
-    uiClass.lpszClassName = "HostUi";
-    ASSERT_NE(RegisterClassExA(&uiClass), 0);
-    g_uiWindow = CreateWindowExA(0, "HostUi", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+    g_uiWindow = MakeHostWindow();
+    ASSERT_NE(g_uiWindow, nullptr);
     g_uiMessages = 0;
     SetTriggerAction([] { SendMessageA(g_uiWindow, WM_APP, 0, 0); });
 
@@ -306,15 +312,10 @@ void HandEveryMessageToWndProc(HWND window, bool close) {
 }
 
 TEST_F(Capture, AHostWindowHandedToWndProcIsNeverTakenForTheCaptures) {
-    WNDCLASSEXA hostClass = {};
-    hostClass.cbSize = sizeof hostClass;
-    hostClass.lpfnWndProc = UiWindowProc;
-    hostClass.lpszClassName = "HostOwn";
-    ASSERT_NE(RegisterClassExA(&hostClass), 0);
     const LONG_PTR userData[] = {3, reinterpret_cast<LONG_PTR>(&g_hostData)};
     for (int i = 0; i < 2; ++i) {
-        g_hostWindows[i] =
-            CreateWindowExA(0, "HostOwn", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr);
+        g_hostWindows[i] = MakeHostWindow();
+        ASSERT_NE(g_hostWindows[i], nullptr);
         SetWindowLongPtrA(g_hostWindows[i], GWLP_USERDATA, userData[i]);
     }
     g_record = HidReport({0x01, 0xCD, 0x00});
