@@ -34,6 +34,8 @@ command -v clang++ >/dev/null || need+=(clang)
 [ -e /usr/include/rapidcheck.h ] || need+=(librapidcheck-dev)
 # libFuzzer and the sanitizer runtimes for clang.
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+# A sanitizer's report names functions and lines only through llvm-symbolizer.
+command -v llvm-symbolizer >/dev/null || need+=(llvm)
 command -v objdump >/dev/null || need+=(binutils)
 command -v valgrind >/dev/null || need+=(valgrind)
 # The kvo-monitor test stops live mode with pkill.

@@ -249,7 +249,10 @@ int WINAPI ExplorerTrigger(char* text, void*, int flags, int deviceNumber) {
             bool free = false;
             {
                 std::lock_guard<std::mutex> lock(g_model);
-                if (g_hostHoldsLibrary && g_pluginCallsInFlight == 0) {
+                // Looked at again here: tear-down may have begun since this
+                // trigger began, and the host then holds the library for its
+                // last stop.
+                if (!g_tearingDown && g_hostHoldsLibrary && g_pluginCallsInFlight == 0) {
                     g_hostHoldsLibrary = false;
                     g_safe = false;
                     g_lastEndCall = ++g_sequence;
@@ -745,7 +748,9 @@ void ScheduleRunner::Finish() {
         CheckNothingLeftOfCapture("at the end", 0);
         for (const PressRecord& press : g_presses)
             if (press.expected && !press.delivered) Violation("press " + press.name + " made while capturing was never delivered");
-        if (!FreeLibrary(kInstance)) Violation("the host's FreeLibrary failed");
+        // Only the reference the host holds: giving back one it does not
+        // hold would take the worker's, and unload the library under it.
+        if (g_hostHoldsLibrary && !FreeLibrary(kInstance)) Violation("the host's FreeLibrary failed");
         if (stub::LibraryLoaded() || stub::ModuleReferences() != 0)
             Violation("the library did not unload when the host let it go");
         if (stub::CallsIntoUnloadedCode() != 0) Violation("a window procedure of the unloaded library was called");
