@@ -6,9 +6,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <atomic>
+#include <chrono>
 #include <deque>
 #include <mutex>
 #include <set>
+#include <thread>
 
 #include "RawInputRecords.h"
 #include "capture/CaptureWindow.h"
@@ -297,6 +299,12 @@ void CheckNothingLeftOfCapture(const char* when, long threadsLeft) {
     if (stub::ClassInfo(kCaptureWindowClass, &info)) Violation(std::string("the window class is left ") + when);
     DWORD owner = stub::MutexOwner(kOwnershipName);
     if (owner && owner != g_secondProcessId) Violation(std::string("capture ownership is left ") + when);
+    // A worker whose last act gave back the last library reference runs the
+    // library's detach and only then ends: on a loaded machine its thread can
+    // still be on its way out when this looks.  Only one that stays is left.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (stub::LiveThreads() > threadsLeft && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     if (stub::LiveThreads() > threadsLeft) Violation(std::string("a worker thread is left ") + when);
 }
 
@@ -304,10 +312,14 @@ void RunStart() {
     if (!EnterPlugin()) return;
     long call;
     long explained;
+    bool stopsOverlap;
     {
         std::lock_guard<std::mutex> lock(g_model);
         call = g_lastStartCall = ++g_sequence;
         explained = ExplainedMs();
+        // A stop already called may take the host's lock only after this
+        // start: it then ends the capture this start made.
+        stopsOverlap = g_stopsInFlight > 0;
         ++g_startsInFlight;
         ++g_controlInFlight;
     }
@@ -330,8 +342,9 @@ void RunStart() {
         Violation("gir_start returned " + std::to_string(result));
         return;
     }
-    // A stop called since, or still running, may have ended it already.
-    if (g_lastEndCall > call || g_stopsInFlight > 0) return;
+    // A stop called since, still running or under way as it began, may have
+    // ended it already.
+    if (stopsOverlap || g_lastEndCall > call || g_stopsInFlight > 0) return;
     HWND target = CaptureTarget();
     DWORD owner = stub::MutexOwner(kOwnershipName);
     if (target && owner == stub::WindowThread(target) && stub::WindowCount(kCaptureWindowClass) == 1) {
