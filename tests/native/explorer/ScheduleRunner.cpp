@@ -77,6 +77,7 @@ std::vector<PressRecord> g_presses;
 int g_lastDelivered = -1;
 std::set<DWORD> g_workers;         // threads the trigger ran on
 std::set<DWORD> g_stoppedWorkers;  // no trigger may begin on these
+std::set<DWORD> g_selfStopping;    // workers whose trigger asked for a stop: they are ending
 std::set<DWORD> g_hostThreadIds;
 std::vector<std::string> g_violations;
 std::string g_currentStep;
@@ -176,6 +177,7 @@ void CallStopInsideTrigger(bool close) {
         std::lock_guard<std::mutex> lock(g_model);
         g_safe = false;
         g_lastEndCall = ++g_sequence;
+        g_selfStopping.insert(GetCurrentThreadId());
         ForgiveUndelivered();
     }
     DWORD begun = GetTickCount();
@@ -348,7 +350,9 @@ void RunStart() {
     HWND target = CaptureTarget();
     DWORD owner = stub::MutexOwner(kOwnershipName);
     if (target && owner == stub::WindowThread(target) && stub::WindowCount(kCaptureWindowClass) == 1) {
-        g_safe = true;
+        // A capture whose trigger has asked for a stop, and whose gir_start
+        // came in just before that stop took hold, ends any moment now.
+        if (!g_selfStopping.count(owner)) g_safe = true;
         return;
     }
     if (owner != 0 && !target && stub::WindowCount(kCaptureWindowClass) == 0) return;  // P2 captures
@@ -664,6 +668,7 @@ void ResetModel(const Trigger& trigger) {
     g_lastDelivered = -1;
     g_workers.clear();
     g_stoppedWorkers.clear();
+    g_selfStopping.clear();
     g_hostThreadIds.clear();
     g_violations.clear();
     g_currentStep = "start of schedule";
