@@ -97,4 +97,40 @@ TEST_F(HostBinding, NoTriggerBoundDropsTheEvent) {
     EXPECT_TRUE(HostCalls().empty());
 }
 
+// Two host threads binding at once: whichever comes last, the copy is one
+// record whole and its trigger is that record's.
+HostFunctions g_records[2];
+HANDLE g_go = nullptr;
+
+DWORD WINAPI BindOneRecordOften(LPVOID parameter) {
+    HostFunctions* record = static_cast<HostFunctions*>(parameter);
+    WaitForSingleObject(g_go, INFINITE);
+    for (int i = 0; i < 20000; ++i) gir_open(0, 0, 0, record);
+    return 0;
+}
+
+TEST_F(HostBinding, RecordsBoundFromTwoThreadsAtOnceAreEachCopiedWhole) {
+    g_records[0] = RecordingHostFunctions();
+    g_records[1] = RecordingHostFunctions();
+    std::memset(g_records[1].hostData, 0x5A, sizeof g_records[1].hostData);
+    g_records[1].eventTrigger = OtherTrigger;
+    g_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+        threads[i] = CreateThread(nullptr, 0, BindOneRecordOften, &g_records[i], 0, nullptr);
+    SetEvent(g_go);
+    for (HANDLE thread : threads) {
+        WaitForSingleObject(thread, INFINITE);
+        CloseHandle(thread);
+    }
+    CloseHandle(g_go);
+
+    int last = std::memcmp(&g_pluginModule.host, &g_records[1], sizeof g_records[1]) == 0 ? 1 : 0;
+    EXPECT_EQ(std::memcmp(&g_pluginModule.host, &g_records[last], sizeof g_records[last]), 0);
+    g_otherCalls = 0;
+    g_pluginModule.SendEvent(Wide("KVO000000040D"));
+    EXPECT_EQ(g_otherCalls, last == 1 ? 1 : 0);
+    EXPECT_EQ(HostCalls().size(), last == 1 ? 0u : 1u);
+}
+
 }  // namespace
