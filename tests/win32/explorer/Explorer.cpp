@@ -1015,9 +1015,18 @@ void CheckTriggerTimes(Timeline& timeline, std::vector<std::string>& out) {
         // And only to the trigger bound then.
     }
     for (const CallRecord& trigger : timeline.triggers) {
+        // The trigger bound when the press was made, or at any moment
+        // after until its event began: the plug-in takes the binding as it
+        // starts to deliver, and a gir_open that replaces it meanwhile does
+        // not call back a delivery already under way.
+        double made = trigger.begin;
+        for (const PressRecord& press : timeline.presses)
+            if (press.name == trigger.what) made = std::min(made, press.begin);
         bool bound = false;
-        for (const auto& change : timeline.binding)
-            if (change.first <= trigger.begin) bound = change.second;
+        for (const auto& change : timeline.binding) {
+            if (change.first <= made) bound = change.second;
+            else if (change.first <= trigger.begin && change.second) bound = true;
+        }
         bool opening = false;
         for (const CallRecord& call : timeline.calls)
             if (call.kind == int(StepKind::Open) && call.begin <= trigger.begin && call.end >= trigger.begin)
