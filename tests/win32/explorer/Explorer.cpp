@@ -190,11 +190,13 @@ struct PressRecord {
     bool hid;
 };
 
-// Instants that end a safe window: a stop, close or unload from inside the
-// trigger (host-thread ones are calls, with their begin).
+// A stop, close or unload from inside the trigger, which ends a safe window
+// (host-thread ones are calls, with their begin and end): `at` just before
+// the call, `end` once it has returned.
 struct Mark {
     double at;
     std::string what;
+    double end = 1e300;  // still under way
 };
 
 struct Timeline {
@@ -213,6 +215,11 @@ LONG g_triggersInFlight = 0;
 LONG g_blockedOnce = 0;
 LONG g_childCaptures = 0;  // P2 holds capture
 LONG g_childKilledCapturing = 0;
+
+void EndMark(size_t index) {
+    Locked lock(g_timeline->lock);
+    g_timeline->insideStops[index].end = Now();
+}
 
 void Violation(const std::string& text) {
     Locked lock(g_timeline->lock);
@@ -513,11 +520,14 @@ int WINAPI ExplorerTrigger(char* eventText, void* data, int flags, int deviceNum
         break;
     case TriggerKind::CallsStop:
     case TriggerKind::CallsClose: {
+        size_t mark = 0;
         {
             Locked lock(g_timeline->lock);
+            mark = g_timeline->insideStops.size();
             g_timeline->insideStops.push_back({Now(), "a stop inside the trigger"});
         }
         int result = trigger.kind == TriggerKind::CallsStop ? g_plugin.stop() : g_plugin.close();
+        EndMark(mark);
         if (result != 1) Violation("gir_stop/gir_close inside the trigger returned " + std::to_string(result));
         break;
     }
@@ -531,12 +541,15 @@ int WINAPI ExplorerTrigger(char* eventText, void* data, int flags, int deviceNum
     case TriggerKind::FreesLibrary:
         if (TryAcquireSRWLockExclusive(&g_libraryLock)) {
             if (g_loaded) {
+                size_t mark = 0;
                 {
                     Locked lock(g_timeline->lock);
+                    mark = g_timeline->insideStops.size();
                     g_timeline->insideStops.push_back({Now(), "FreeLibrary inside the trigger"});
                 }
                 g_loaded = false;
                 FreeLibrary(g_plugin.module);
+                EndMark(mark);
             }
             ReleaseSRWLockExclusive(&g_libraryLock);
         }
@@ -901,7 +914,7 @@ void RunStep(HostThread& self, const Step& step, int index) {
 bool SomeoneStopping(double since) {
     Locked lock(g_timeline->lock);
     for (const Mark& mark : g_timeline->insideStops)
-        if (mark.at >= since) return true;
+        if (mark.end >= since) return true;
     for (const CallRecord& call : g_timeline->calls)
         if ((call.kind == int(StepKind::Stop) || call.kind == int(StepKind::Close) ||
              call.kind == int(StepKind::Unload) || call.kind == int(StepKind::P2Kill) ||
@@ -963,8 +976,12 @@ void CheckPresses(Timeline& timeline, std::vector<std::string>& out) {
         double close = 1e300;
         for (const CallRecord& call : timeline.calls)
             if (IsStopping(call) && call.end > start.begin) close = std::min(close, call.begin);
+        // A stop inside the trigger ends the window of a start that began
+        // before it returned, as a host thread's does: a start that came
+        // between the trigger's decision to stop and the stop itself found
+        // capture running, and the stop then ended it.
         for (const Mark& mark : timeline.insideStops)
-            if (mark.at > start.begin) close = std::min(close, mark.at);
+            if (mark.end > start.begin) close = std::min(close, mark.at);
         if (close > start.end) windows.push_back({start.end, close});
     }
     for (const PressRecord& press : timeline.presses) {
