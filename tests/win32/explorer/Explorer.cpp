@@ -191,11 +191,13 @@ struct PressRecord {
     bool hid;
 };
 
-// Instants that end a safe window: a stop, close or unload from inside the
-// trigger (host-thread ones are calls, with their begin).
+// A stop, close or unload from inside the trigger, which ends a safe window
+// (host-thread ones are calls, with their begin and end): `at` just before
+// the call, `end` once it has returned.
 struct Mark {
     double at;
     std::string what;
+    double end = 1e300;  // still under way
 };
 
 struct Timeline {
@@ -214,6 +216,11 @@ LONG g_triggersInFlight = 0;
 LONG g_blockedOnce = 0;
 LONG g_childCaptures = 0;  // P2 holds capture
 LONG g_childKilledCapturing = 0;
+
+void EndMark(size_t index) {
+    Locked lock(g_timeline->lock);
+    g_timeline->insideStops[index].end = Now();
+}
 
 void Violation(const std::string& text) {
     Locked lock(g_timeline->lock);
@@ -488,11 +495,14 @@ int WINAPI ExplorerTrigger(char* eventText, void* data, int flags, int deviceNum
         break;
     case TriggerKind::CallsStop:
     case TriggerKind::CallsClose: {
+        size_t mark = 0;
         {
             Locked lock(g_timeline->lock);
+            mark = g_timeline->insideStops.size();
             g_timeline->insideStops.push_back({Now(), "a stop inside the trigger"});
         }
         int result = trigger.kind == TriggerKind::CallsStop ? g_plugin.stop() : g_plugin.close();
+        EndMark(mark);
         if (result != 1) Violation("gir_stop/gir_close inside the trigger returned " + std::to_string(result));
         break;
     }
@@ -506,12 +516,15 @@ int WINAPI ExplorerTrigger(char* eventText, void* data, int flags, int deviceNum
     case TriggerKind::FreesLibrary:
         if (TryAcquireSRWLockExclusive(&g_libraryLock)) {
             if (g_loaded) {
+                size_t mark = 0;
                 {
                     Locked lock(g_timeline->lock);
+                    mark = g_timeline->insideStops.size();
                     g_timeline->insideStops.push_back({Now(), "FreeLibrary inside the trigger"});
                 }
                 g_loaded = false;
                 FreeLibrary(g_plugin.module);
+                EndMark(mark);
             }
             ReleaseSRWLockExclusive(&g_libraryLock);
         }
@@ -870,7 +883,7 @@ void RunStep(HostThread& self, const Step& step, int index) {
 bool SomeoneStopping(double since) {
     Locked lock(g_timeline->lock);
     for (const Mark& mark : g_timeline->insideStops)
-        if (mark.at >= since) return true;
+        if (mark.end >= since) return true;
     for (const CallRecord& call : g_timeline->calls)
         if ((call.kind == int(StepKind::Stop) || call.kind == int(StepKind::Close) ||
              call.kind == int(StepKind::Unload) || call.kind == int(StepKind::P2Kill) ||
@@ -932,8 +945,12 @@ void CheckPresses(Timeline& timeline, std::vector<std::string>& out) {
         double close = 1e300;
         for (const CallRecord& call : timeline.calls)
             if (IsStopping(call) && call.end > start.begin) close = std::min(close, call.begin);
+        // A stop inside the trigger ends the window of a start that began
+        // before it returned, as a host thread's does: a start that came
+        // between the trigger's decision to stop and the stop itself found
+        // capture running, and the stop then ended it.
         for (const Mark& mark : timeline.insideStops)
-            if (mark.at > start.begin) close = std::min(close, mark.at);
+            if (mark.end > start.begin) close = std::min(close, mark.at);
         if (close > start.end) windows.push_back({start.end, close});
     }
     for (const PressRecord& press : timeline.presses) {
@@ -984,9 +1001,18 @@ void CheckTriggerTimes(Timeline& timeline, std::vector<std::string>& out) {
         // And only to the trigger bound then.
     }
     for (const CallRecord& trigger : timeline.triggers) {
+        // The trigger bound when the press was made, or at any moment
+        // after until its event began: the plug-in takes the binding as it
+        // starts to deliver, and a gir_open that replaces it meanwhile does
+        // not call back a delivery already under way.
+        double made = trigger.begin;
+        for (const PressRecord& press : timeline.presses)
+            if (press.name == trigger.what) made = std::min(made, press.begin);
         bool bound = false;
-        for (const auto& change : timeline.binding)
-            if (change.first <= trigger.begin) bound = change.second;
+        for (const auto& change : timeline.binding) {
+            if (change.first <= made) bound = change.second;
+            else if (change.first <= trigger.begin && change.second) bound = true;
+        }
         bool opening = false;
         for (const CallRecord& call : timeline.calls)
             if (call.kind == int(StepKind::Open) && call.begin <= trigger.begin && call.end >= trigger.begin)
