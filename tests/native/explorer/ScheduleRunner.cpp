@@ -678,11 +678,18 @@ void ResetModel(const Trigger& trigger) {
 }  // namespace
 
 ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
+    // Each schedule begins on a quiet stand-in: a worker of the one before
+    // may still be on its way out, and would otherwise run into this one.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (stub::LiveThreads() != 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    bool quiet = stub::LiveThreads() == 0;
     stub::Reset();
     stub::ForgetClasses();
     stub::WatchMutex(kOwnershipName);
     stub::UseVirtualTime(true);
     ResetModel(trigger);
+    if (!quiet) ViolationUnlocked("a thread of the schedule before is still running");
     std::signal(SIGSEGV, ReportCrash);
     std::signal(SIGBUS, ReportCrash);
     g_handlesBefore = stub::OpenHandles();
