@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 #include <vector>
 
 #include "capture/CaptureWindow.h"
@@ -15,6 +17,14 @@
 
 inline HINSTANCE const kTestInstance = reinterpret_cast<HINSTANCE>(0x10000000);
 inline const char kOwnershipName[] = "Local\\KVORemoteCapture";
+
+// Until every stand-in thread, the worker included, waits: a call armed to
+// fail after this is the worker's next one, not one it was about to make.
+inline void WaitForWorkerToIdle() {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (stub::BlockedThreads() < stub::LiveThreads() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+}
 
 // WM_INPUT to the window registered as raw input target, on its thread.
 inline void Press(const std::vector<BYTE>& record) {

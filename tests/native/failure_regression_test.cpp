@@ -21,12 +21,6 @@ using Clock = std::chrono::steady_clock;
 
 // Until the worker is blocked in its wait (or gone), so that the next armed
 // failure hits the call the case means.
-void WaitForWorkerToIdle() {
-    auto until = Clock::now() + std::chrono::seconds(5);
-    while (stub::BlockedThreads() < stub::LiveThreads() && Clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-}
-
 // A hung control call must fail the case, not the whole run's time limit.
 int CallWithin(int (*control)(), int timeoutMs = 5000) {
     auto result = std::async(std::launch::async, control);

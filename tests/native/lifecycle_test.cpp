@@ -405,6 +405,7 @@ TEST_F(Capture, EveryFailedStepOfStartReturnsZeroAndLeavesNothing) {
 
 TEST_F(Capture, AWorkerThatEndsOnItsOwnIsReplacedByTheNextStart) {
     ASSERT_EQ(gir_start(), 1);
+    WaitForWorkerToIdle();
     // Its wait fails, and again when tried once more: it ends rather than spin.
     stub::FailNext(stub::Api::MsgWaitForMultipleObjects, 2);
     Press(KeyboardRecord());
