@@ -356,6 +356,9 @@ void RunStart() {
         return;
     }
     if (owner != 0 && !target && stub::WindowCount(kCaptureWindowClass) == 0) return;  // P2 captures
+    // The capture it found may have been one whose trigger had just asked
+    // for its own stop, and has ended since.
+    if (!g_selfStopping.empty()) return;
     Violation("gir_start returned 1 but neither this process nor another captures");
 }
 
@@ -398,19 +401,38 @@ void RunStop(bool close) {
         if (HWND target = CaptureTarget()) g_stoppedWorkers.insert(stub::WindowThread(target));
     }
     g_lastControlWasCleanStop = !timedOut && !startsOverlap;
+    // After a clean stop no worker is left, those that stopped themselves
+    // included.
+    if (g_lastControlWasCleanStop) g_selfStopping.clear();
     if (g_lastControlWasCleanStop && g_controlInFlight == 0) CheckNothingLeftOfCapture("after a stop", kHostThreads + (g_secondProcessId ? 1 : 0));
 }
 
+int g_opensInFlight = 0;
+long g_lastOpenBegun = 0;
+
 void RunOpen(OpenRecord record) {
     if (!EnterPlugin()) return;
+    long call;
+    bool overlapped;
+    {
+        std::lock_guard<std::mutex> lock(g_model);
+        overlapped = g_opensInFlight++ > 0;
+        call = g_lastOpenBegun = ++g_sequence;
+    }
     HostFunctions functions = HostRecord(record == OpenRecord::Good);
     int result = gir_open(0, 0, 0, record == OpenRecord::Null ? nullptr : &functions);
     std::lock_guard<std::mutex> lock(g_model);
     --g_pluginCallsInFlight;
+    --g_opensInFlight;
+    overlapped = overlapped || g_lastOpenBegun > call;
     int expected = record == OpenRecord::Null ? 0 : 1;
     if (result != expected) Violation("gir_open returned " + std::to_string(result));
     if (record == OpenRecord::Null) return;
-    g_binding = record == OpenRecord::Good ? Binding::Trigger : Binding::None;
+    // Two opens at once: either record may be the one bound last.
+    if (overlapped)
+        g_binding = Binding::Unknown;
+    else
+        g_binding = record == OpenRecord::Good ? Binding::Trigger : Binding::None;
     ForgiveUndelivered();
 }
 
@@ -663,6 +685,8 @@ void ResetModel(const Trigger& trigger) {
     g_safe = false;
     g_lastEndCall = g_lastStartCall = 0;
     g_startsInFlight = g_stopsInFlight = g_controlInFlight = g_pluginCallsInFlight = 0;
+    g_opensInFlight = 0;
+    g_lastOpenBegun = 0;
     g_lastControlWasCleanStop = true;
     g_presses.clear();
     g_lastDelivered = -1;
