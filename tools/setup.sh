@@ -1,9 +1,22 @@
 #!/usr/bin/env bash
 # tools/setup.sh [--fresh-machine]
 # Installs what the builds and tests need on a fresh Debian 12 machine.
-# Safe to run again: it installs only what is missing.  A user who is not
-# root gets the packages through sudo; everything else stays theirs.
+# Safe to run again: it installs only what is missing, and where nothing is
+# missing it says nothing.  A user who is not root gets the packages through
+# sudo; everything else stays theirs.
 # --fresh-machine: also what tools/fresh-machine needs (debootstrap).
+#
+# 32-bit Wine (wine32, and with it dpkg's i386 architecture) is installed only
+# where the kernel runs 32-bit x86 code.  Where apt cannot install it right
+# now, setup says why and goes on without it: the win32 preset's Wine tests
+# are skipped with that reason and the win64 preset runs them under 64-bit
+# Wine.  The reason is kept in build/wine32-not-installed; setup tries again
+# once that is an hour old, or at once when it is removed.
+#
+# A package list that cannot be downloaded (a mirror in mid-sync, a source
+# that is gone) is retried, then named in one line, and setup goes on with
+# the lists there are.  Exits 1 when something needed could not be installed,
+# naming it, with apt's reason and what to do next.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fresh_machine=0
@@ -22,10 +35,10 @@ command -v cmake >/dev/null || need+=(cmake)
 command -v make >/dev/null || need+=(make)
 command -v g++ >/dev/null || need+=(g++)
 command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
-dpkg -s wine32:i386 >/dev/null 2>&1 || need+=(wine wine32:i386)
-# Some kernels refuse 32-bit x86 code; there the Windows tests run as a
-# 64-bit build under 64-bit Wine.
+# Some kernels refuse 32-bit x86 code, or 32-bit Wine cannot be installed:
+# there the Windows tests run as a 64-bit build under 64-bit Wine.
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
+command -v wine >/dev/null || need+=(wine)
 [ -x /usr/lib/wine/wine64 ] || need+=(wine64)
 command -v clang++ >/dev/null || need+=(clang)
 [ -d /usr/src/googletest ] || need+=(googletest)
@@ -40,28 +53,124 @@ command -v objdump >/dev/null || need+=(binutils)
 command -v valgrind >/dev/null || need+=(valgrind)
 # The kvo-monitor test stops live mode with pkill.
 command -v pkill >/dev/null || need+=(procps)
+# kvo-monitor's build names USB vendors and products from the USB ID list.
+[ -e /usr/share/misc/usb.ids ] || need+=(usb.ids)
 # tools/package writes the release zip, and its tests read it back.
 command -v zip >/dev/null || need+=(zip)
 command -v unzip >/dev/null || need+=(unzip)
 [ $fresh_machine -eq 0 ] || command -v debootstrap >/dev/null || [ -x /usr/sbin/debootstrap ] || need+=(debootstrap)
 
-if [ ${#need[@]} -eq 0 ]; then
+# 32-bit Wine: installed, or not wanted (the kernel refuses 32-bit code), or
+# refused by apt less than an hour ago.
+record=build/wine32-not-installed
+wine32=0
+if [ -x /usr/lib/wine/wine ]; then
+  [ ! -e $record ] || rm -f $record 2>/dev/null || true
+elif tools/wine-prefix kernel >/dev/null && [ -z "$(find $record -mmin -60 2>/dev/null)" ]; then
+  wine32=1
+fi
+
+if [ ${#need[@]} -eq 0 ] && [ $wine32 -eq 0 ]; then
   exit 0
 fi
 
+all=("${need[@]}")
+[ $wine32 -eq 0 ] || all+=(wine32:i386)
 if [ "$(id -u)" -eq 0 ]; then
   as_root=()
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
 else
-  echo "setup: installing ${need[*]} needs root: run tools/setup.sh as root once, or install sudo" >&2
+  echo "setup: installing ${all[*]} needs root: run tools/setup.sh as root once, or install sudo" >&2
+  exit 1
+fi
+# Another apt (a second setup, unattended upgrades) may hold the locks.
+apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300)
+said=$(mktemp -d)
+trap 'rm -rf "$said"' EXIT
+
+# apt-get update, a few times while some list fails: a mirror in mid-sync
+# usually is whole again within minutes.  Lists still failing are named once,
+# with apt's reason, and the others are used ($lists_failed keeps the line).
+lists_failed=
+update_lists() {
+  local try
+  for try in 1 2 3; do
+    "${apt[@]}" update -qq >"$said/update" 2>&1 && { lists_failed=; return 0; }
+    # "E: Failed to fetch URL  REASON [IP: ...]", one line per list.
+    lists_failed=$(sed -n 's/^[EW]: Failed to fetch \([^ ]*\)  \(.*\)$/\1 (\2)/p' "$said/update" |
+      sed 's/ *\[IP: [^]]*\]//' | sort -u | awk 'NR > 1 { printf "; " } { printf "%s", $0 }')
+    [ $try -eq 3 ] || sleep 5
+  done
+  if [ -n "$lists_failed" ]; then
+    echo "setup: package lists not downloaded, going on with the others: $lists_failed" >&2
+  else
+    lists_failed=$({ grep -E '^[EW]: ' "$said/update" || tail -1 "$said/update"; } | head -3 | tr '\n' ' ')
+    echo "setup: apt-get update failed, going on with the package lists there are: $lists_failed" >&2
+  fi
+}
+
+# apt-get install; when it fails, $not_installed names the packages apt
+# cannot install (each tried alone, without installing; all of them when
+# each alone would do) and $apt_reason gives apt's reason in a few lines.
+not_installed=() apt_reason=
+install_packages() {
+  local p
+  "${apt[@]}" install -y -q --no-install-recommends "$@" >"$said/install" 2>&1 && return 0
+  not_installed=()
+  if [ $# -gt 1 ]; then
+    for p; do
+      apt-get install -s -qq --no-install-recommends "$p" >/dev/null 2>&1 || not_installed+=("$p")
+    done
+  fi
+  [ ${#not_installed[@]} -gt 0 ] || not_installed=("$@")
+  # The first unmet dependencies apt lists, and its errors.
+  apt_reason=$(awk '
+    /unmet dependencies:/ { unmet = 1; next }
+    unmet && /^ / { if (++n <= 4) print; next }
+    { unmet = 0 }
+    /^[EW]: / && !/Some index files failed/ { err[++e] = $0 }
+    END {
+      if (n > 4) printf "  (%d more lines of unmet dependencies)\n", n - 4
+      for (i = 1; i <= e; i++) print err[i]
+    }' "$said/install" | sed 's/^/  /')
+  [ -n "$apt_reason" ] || apt_reason=$(tail -3 "$said/install" | sed 's/^/  /')
+  return 1
+}
+
+say_what_failed() {
+  echo "setup: could not install ${not_installed[*]}; apt said:" >&2
+  echo "$apt_reason" >&2
+  if [ -n "$lists_failed" ]; then
+    echo "setup: a package list failed to download (above), which may be why: run tools/setup.sh again later" >&2
+  else
+    echo "setup: run tools/setup.sh again later, or see what apt needs: apt-get install --no-install-recommends ${not_installed[0]}" >&2
+  fi
+}
+
+echo "setup: installing ${all[*]}"
+added_i386=0
+if [ $wine32 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${as_root[@]}" dpkg --add-architecture i386
+  added_i386=1
+fi
+update_lists
+
+if [ ${#need[@]} -gt 0 ] && ! install_packages "${need[@]}"; then
+  say_what_failed
   exit 1
 fi
 
-echo "setup: installing ${need[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
+if [ $wine32 -eq 1 ] && ! install_packages wine32:i386; then
+  say_what_failed
+  why="apt could not install wine32:i386 ($({ grep -E '^ *E: ' <<<"$apt_reason" || true; } | tail -1 | sed 's/^ *E: //'))"
+  [ -z "$lists_failed" ] || why+="; package lists not downloaded: $lists_failed"
+  { mkdir -p build && echo "$why" >$record; } 2>/dev/null || true
+  # An architecture nothing is installed for would only make every later
+  # apt-get update fetch its lists.
+  if [ $added_i386 -eq 1 ]; then
+    "${as_root[@]}" dpkg --remove-architecture i386 2>/dev/null || true
+  fi
+  echo "setup: going on without 32-bit Wine: the win32 preset's Wine tests are skipped, saying why, and tools/demo uses the win64 build; tried again in an hour, or now after rm $record" >&2
 fi
-"${as_root[@]}" apt-get update -qq
-"${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
-  apt-get install -y -qq --no-install-recommends "${need[@]}" >/dev/null
+exit 0
