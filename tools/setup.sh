@@ -64,7 +64,7 @@ command -v unzip >/dev/null || need+=(unzip)
 # refused by apt less than an hour ago.
 record=build/wine32-not-installed
 wine32=0
-if [ -x /usr/lib/wine/wine ]; then
+if [ "$(dpkg-query -W -f '${Status}' wine32:i386 2>/dev/null)" = "install ok installed" ]; then
   [ ! -e $record ] || rm -f $record 2>/dev/null || true
 elif tools/wine-prefix kernel >/dev/null && [ -z "$(find $record -mmin -60 2>/dev/null)" ]; then
   wine32=1
