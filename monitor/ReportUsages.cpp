@@ -19,14 +19,15 @@ namespace {
 // An array of buttons whose usages start at 0 ("no key"), read by a parser
 // that counts array values from 1.
 //
-// In an array the report holds usage codes: the value minus the field's
-// logical minimum, added to its first usage.  Devices whose usages start at
-// 0 nearly all have a logical minimum of 0 too, so that the value is the
-// usage (01 CD 00: Play/Pause).  Windows reads them so; Wine's parser (8.0)
-// ignores the logical minimum and counts from 1, and names each key one
-// usage low (CD as 0xCC, Stop/Eject).  The button caps do not give the
-// logical minimum, but the parser shows its own counting when asked to
-// write usage 0: a parser that writes a non-zero value for it counts from 1.
+// An array field holds usage codes: its value minus the field's logical
+// minimum, added to its first usage.  Descriptors whose usages start at 0
+// nearly all have a logical minimum of 0 too, so that the value is the
+// usage (01 CD 00: Play/Pause), as keyboards' boot descriptors do.  Wine's
+// parser (8.0) ignores the logical minimum and counts from 1, and so names
+// each key of such an array one usage low (CD as 0xCC, Stop/Eject).  The
+// button caps do not give the logical minimum, but a parser shows its own
+// counting when asked to write usage 0: one that counts from 1 writes a
+// non-zero value for it, one that follows a logical minimum of 0 writes 0.
 struct ShiftedArray {
     UCHAR reportId;
     USAGE page;
@@ -46,13 +47,15 @@ struct DeviceReports {
 };
 
 // Made before main, so that every thread finds the lock ready.  Entries are
-// never changed or removed once in, so a reference to one stays good.
+// never changed or removed once in, so a reference to one stays good; a
+// few devices' worth, for the monitor's lifetime.
 struct KnownDescriptions {
     CRITICAL_SECTION lock;
     std::map<HANDLE, DeviceReports> devices;
     KnownDescriptions() { InitializeCriticalSection(&lock); }
 };
 KnownDescriptions g_known;
+const DeviceReports kUnreadable;
 
 PHIDP_PREPARSED_DATA Preparsed(const DeviceReports& device) {
     return reinterpret_cast<PHIDP_PREPARSED_DATA>(const_cast<BYTE*>(device.preparsed.data()));
@@ -112,6 +115,8 @@ DeviceReports ReadDescription(HANDLE device) {
     return reports;
 }
 
+// A device that could not be asked (it went, or the platform would not say)
+// is asked again with its next report.
 const DeviceReports& Description(HANDLE device) {
     EnterCriticalSection(&g_known.lock);
     auto known = g_known.devices.find(device);
@@ -122,6 +127,7 @@ const DeviceReports& Description(HANDLE device) {
     // Asked outside the lock: a device's answer can take a moment.  Two
     // threads asking at once get the same answer; the first one is kept.
     DeviceReports reports = ReadDescription(device);
+    if (!reports.readable) return kUnreadable;
     EnterCriticalSection(&g_known.lock);
     const DeviceReports& kept = g_known.devices.emplace(device, std::move(reports)).first->second;
     LeaveCriticalSection(&g_known.lock);
