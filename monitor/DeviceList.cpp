@@ -66,6 +66,24 @@ void PrintCollection(const Collection& collection, bool heard) {
     std::printf("\n");
 }
 
+// The list, read again if a device arrives between asking its length and
+// reading it.
+bool ReadDeviceList(std::vector<RAWINPUTDEVICELIST>* devices) {
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        UINT count = 0;
+        if (GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST)) != 0) return false;
+        devices->resize(count);
+        if (count == 0) return true;
+        UINT listed = GetRawInputDeviceList(devices->data(), &count, sizeof(RAWINPUTDEVICELIST));
+        if (listed != static_cast<UINT>(-1)) {
+            devices->resize(listed);
+            return true;
+        }
+        if (GetLastError() != ERROR_INSUFFICIENT_BUFFER) return false;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool PluginHears(unsigned short usagePage, unsigned short usage) {
@@ -73,19 +91,13 @@ bool PluginHears(unsigned short usagePage, unsigned short usage) {
 }
 
 int ListDevices() {
-    UINT count = 0;
-    if (GetRawInputDeviceList(nullptr, &count, sizeof(RAWINPUTDEVICELIST)) != 0) {
-        std::printf("the system lists no input devices (error %lu)\n",
-                    static_cast<unsigned long>(GetLastError()));
+    std::vector<RAWINPUTDEVICELIST> devices;
+    if (!ReadDeviceList(&devices)) {
+        std::fprintf(stderr, "kvo-monitor: the system gives no list of input devices (error %lu)\n",
+                     static_cast<unsigned long>(GetLastError()));
         return -1;
     }
-    std::vector<RAWINPUTDEVICELIST> devices(count);
-    UINT listed = count ? GetRawInputDeviceList(devices.data(), &count, sizeof(RAWINPUTDEVICELIST)) : 0;
-    if (listed == static_cast<UINT>(-1)) {
-        std::printf("the system lists no input devices (error %lu)\n",
-                    static_cast<unsigned long>(GetLastError()));
-        return -1;
-    }
+    UINT listed = static_cast<UINT>(devices.size());
 
     std::printf("HID collections present (vendor:product, usage page:usage, product):\n");
     int shown = 0, heard = 0;

@@ -8,5 +8,6 @@
 bool PluginHears(unsigned short usagePage, unsigned short usage);
 
 // Prints one line per collection and a verdict; returns how many the
-// plug-in hears, or -1 if the platform lists none (then it printed why).
+// plug-in hears, or -1 if the platform gives no list (said on standard
+// error).
 int ListDevices();
