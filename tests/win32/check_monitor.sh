@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
-# check_monitor.sh RUNNER... -- MONITOR SAMPLES_DIR
+# check_monitor.sh RUNNER... -- MONITOR SAMPLES_DIR USB_IDS
 # kvo-monitor as a user runs it: every sample replays to exactly the events
-# its comments promise, in order, and with --all every message its comments
-# call silent shows as silent; a recording replays to the same events; bad
-# input is a clear error and a non-zero exit.
+# its comments promise, in order, with the key names recorded in it, and
+# with --all every message its comments call silent shows as silent; a
+# recording replays to the same events and names, and one made before names
+# were kept still replays; bad input is a clear error and a non-zero exit.
 set -uo pipefail
 runner=()
 while [ "$1" != -- ]; do runner+=("$1"); shift; done
 shift
 monitor=$1
 samples=$2
+usb_ids=$3
 fail=0
 # Where Wine cannot run this kind of program, say so the way CTest skips.
 "${runner[@]}" "$monitor" --help >/dev/null 2>&1
@@ -36,7 +38,20 @@ interrupt() {  # interrupt PID: the job's own process, or one below it
 }
 
 events() {  # events OUTPUT: the event names of the lines that count
-  tr -d '\r' <"$1" | awk '$3 == "ms" && $5 == "device" && $6 == "80" { print $4 }'
+  tr -d '\r' <"$1" | awk '$1 ~ /^[0-9]+$/ && $3 == "ms" && / device 80  / { print $4 }'
+}
+
+# "EVENT NAMES" for each line that counts: the names stand between the
+# event and the device number.
+named() {  # named OUTPUT
+  tr -d '\r' <"$1" | sed -n 's/^ *[0-9][0-9]* *[0-9.]* ms  \([^ ]*\)  \(.*\)  device 80  .*/\1 \2/p' |
+    sed 's/ *$//'
+}
+
+# The same from a replay file: each line's promised event, and its names.
+promised() {  # promised FILE
+  sed -n -e 's/^hid[^"#]*"\([^"]*\)".*# -> \([0-9A-Z]\{13,\}\).*/\2 \1/p' \
+    -e 's/^hid[^"#]*# -> \([0-9A-Z]\{13,\}\).*/\1/p' "$1"
 }
 
 for sample in "$samples"/*.txt; do
@@ -49,6 +64,8 @@ for sample in "$samples"/*.txt; do
   if [ "$actual" != "$expected" ]; then
     check "$sample: events differ"$'\n'"expected:"$'\n'"$expected"$'\n'"got:"$'\n'"$actual"
   fi
+  [ "$(named "$work/out")" = "$(promised "$sample")" ] ||
+    check "$sample: the names shown differ from the recorded ones:"$'\n'"$(named "$work/out")"$'\n'"recorded:"$'\n'"$(promised "$sample")"
   grep -q '^KVORemote 1.0: KVO Remote Controller by Quorlen' "$work/out" || check "$sample: no identity line"
   grep -q "^stopped after $(echo "$expected" | grep -c .) events" "$work/out" || check "$sample: no summary"
   echo "$sample: $(echo "$expected" | grep -c .) events as promised"
@@ -72,8 +89,32 @@ for sample in "$samples"/*.txt; do
   [ "$(events "$work/again")" = "$expected" ] || check "$sample: its recording replays to other events"
   recorded=$(sed -n 's/.*# -> \([0-9A-Z]\{13,\}\).*/\1/p' "$work/$base.rec")
   [ "$recorded" = "$expected" ] || check "$sample: the recording's comments name other events"
-  echo "$sample: --all shows $silent silent messages; its recording replays the same"
+  # The names go from recording to recording, and show in each replay.
+  [ "$(promised "$work/$base.rec")" = "$(promised "$sample")" ] || check "$sample: its recording lost the names"
+  [ "$(named "$work/again")" = "$(promised "$sample")" ] || check "$sample: its recording replays with other names"
+  echo "$sample: --all shows $silent silent messages; its recording replays the same, names and all"
 done
+
+# A recording made before names were kept (its lines have none) replays to
+# its events, with no names shown.
+cat >"$work/old.txt" <<'OLD'
+# Raw input messages that KVORemote 1.0 received, recorded by kvo-monitor.
+# Replay:  kvo-monitor --replay THIS-FILE
+# After each message: the event it gave ("none" and why if it gave none),
+# milliseconds since capture started, and the device that sent it.
+
+hid 3 1 01 CD 00             # -> KVO000001CD00  at 1436.004 ms  from 1209:0002 000C:0001
+hid 3 1 01 00 00             # -> none (release)  at 1438.857 ms  from 1209:0002 000C:0001
+hid 2 1 04 0D                # -> KVO000000040D  at 1758.828 ms  from 1209:0001 FFBC:0088
+hid 2 1 04 00                # -> none (release)  at 1762.856 ms  from 1209:0001 FFBC:0088
+# ignored: hid 2 1 05 77  (ignored)  at 2094.820 ms  from 1209:0005 FFBC:0089
+hid 3 1 01 E9 00             # -> KVO000001E900  at 2556.139 ms  from 1209:0002 000C:0001
+hid 3 1 01 00 00             # -> none (release)  at 2556.269 ms  from 1209:0002 000C:0001
+OLD
+"${runner[@]}" "$monitor" --replay "$work/old.txt" >"$work/out" 2>&1 || check "an old recording does not replay: $(cat "$work/out")"
+[ "$(named "$work/out" | tr '\n' ' ')" = "KVO000001CD00 KVO000000040D KVO000001E900 " ] ||
+  check "an old recording replays as:"$'\n'"$(tr -d '\r' <"$work/out")"
+echo "a recording without names: $(events "$work/out" | grep -c .) events, no names"
 
 printf 'hid 3 1 01 CD 00\nhid 3 1 01 CD\n' >"$work/bad.txt"
 "${runner[@]}" "$monitor" --replay "$work/bad.txt" >"$work/out" 2>"$work/err"
@@ -86,6 +127,18 @@ grep -q 'KVO' "$work/out" && check "a malformed replay fed events"
 grep -q 'usage: kvo-monitor' "$work/out" || check "--help prints no usage"
 grep -q -- '--wait .*another program has the receiver' "$work/out" || check "--help does not tell of --wait"
 grep -q '^3 another program has the receiver' "$work/out" || check "--help does not list exit code 3"
+grep -q '^4 --devices found no receiver' "$work/out" || check "--help does not list exit code 4"
+grep -q -- '--devices .*list every HID collection' "$work/out" || check "--help does not tell of --devices"
+"${runner[@]}" "$monitor" --devices --all >"$work/out" 2>&1
+[ $? -eq 2 ] || check "--devices with another option does not exit 2"
+grep -q -- '--devices goes alone' "$work/out" || check "--devices with another option: $(cat "$work/out")"
+
+# The names' source and its version, as usb.ids states it in its header.
+"${runner[@]}" "$monitor" --version 2>&1 | tr -d '\r' >"$work/out" || check "--version exits non-zero"
+usb_ids_version=$(sed -n 's/^# Version: *//p' "$usb_ids")
+grep -q "^kvo-monitor [0-9.]* (KVORemote)$" "$work/out" || check "--version: $(cat "$work/out")"
+grep -q "USB ID Repository (usb.ids) $usb_ids_version, " "$work/out" ||
+  check "--version does not give usb.ids's version $usb_ids_version: $(cat "$work/out")"
 "${runner[@]}" "$monitor" --frobnicate >"$work/out" 2>&1 && check "an unknown option exits 0"
 grep -q "unknown option '--frobnicate'" "$work/out" || check "unknown option message: $(cat "$work/out")"
 "${runner[@]}" "$monitor" --dll no-such.dll >"$work/out" 2>&1 && check "a missing plug-in exits 0"

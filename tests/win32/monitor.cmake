@@ -1,9 +1,12 @@
 # kvo-monitor with real presses: the virtual receiver's devices through
-# Wine's HID stack (the shared real_road fixture installs them), the
-# monitor live with --all and --record, and its recording replayed.
+# Wine's HID stack (the shared real_road fixture installs them), listed with
+# --devices (and, in a prefix of its own, none), the monitor live with --all
+# and --record naming the keys, checked against the user guide's table, and
+# its recording replayed.
 add_test(NAME monitor.devices
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/monitor_devices.sh
-    $<TARGET_FILE:kvo-remote> $<TARGET_FILE:kvo-monitor> ${CMAKE_SOURCE_DIR}/tools/wine-run ${KVO_WINEPREFIX})
+    $<TARGET_FILE:kvo-remote> $<TARGET_FILE:kvo-monitor> ${CMAKE_SOURCE_DIR}/docs/user-guide.md
+    ${CMAKE_SOURCE_DIR}/tools/wine-run ${KVO_WINEPREFIX})
 set_tests_properties(monitor.devices PROPERTIES
   CROSSCOMPILING_EMULATOR "" FIXTURES_REQUIRED "wine;real_road" RESOURCE_LOCK kvo_capture
   SKIP_RETURN_CODE 77 TIMEOUT 600)

@@ -80,7 +80,7 @@ wait_for() {  # wait_for NAME PATTERN
   return 1
 }
 
-presses() { shown "$1" | grep -cE '^ +[0-9]+ +[0-9.]+ ms  KVO000001CD00  device 80 '; }
+presses() { shown "$1" | grep -cE '^ +[0-9]+ +[0-9.]+ ms  KVO000001CD00  Play/Pause +device 80 '; }
 
 # Presses play until NAME shows one more of it: a press made before a new
 # capture's registration has reached Wine's HID stack is lost, as on the

@@ -1,20 +1,29 @@
 #!/usr/bin/env bash
-# monitor_devices.sh KVO_REMOTE MONITOR RUNNER...
+# monitor_devices.sh KVO_REMOTE MONITOR USER_GUIDE RUNNER...
 # kvo-monitor live, as a user first meets it, with real presses from the
-# virtual receiver through Wine's HID stack: two devices the plug-in hears
-# (media keys and the receiver's own collection) and one it ignores.  Each
-# event names the device it came from and the bytes it sent; --all shows the
-# releases and the ignored device as silent; the recording replays to the
-# same events in the same order.
+# virtual receiver through Wine's HID stack: devices the plug-in hears (media
+# keys as codes and as a bitmap, and the receiver's own collection) and one
+# it ignores.
+#
+# A user first asks whether the receiver is seen at all (--devices, here and
+# in a prefix with nothing plugged in); then presses keys: each event names
+# the keys as the device's own descriptor describes them (the same names for
+# an array's codes and a bitmap's bits, and the names the user guide gives),
+# the device it came from and the bytes it sent; --all shows the releases
+# and the ignored device as silent; the recording replays to the same events
+# with the same names.
 set -uo pipefail
 remote=$1
 monitor=$2
-shift 2
+guide=$3
+shift 3
 runner=("$@")
 fail=0
 work=$(mktemp -d)
 live=
-trap '[ -n "$live" ] && interrupt $live; rm -rf "$work"' EXIT
+fresh=$work/fresh-prefix
+wine_prefix=$(dirname "${runner[0]}")/wine-prefix
+trap '[ -n "$live" ] && interrupt $live; "$wine_prefix" stop "$fresh"; rm -rf "$work"' EXIT
 check() {
   echo "FAIL: $1"
   fail=1
@@ -60,30 +69,80 @@ kvo_remote() {
   "${runner[@]}" "$remote" "$@" >"$work/remote.out" 2>&1 || check "kvo-remote $*: $(cat "$work/remote.out")"
 }
 
+events() { tr -d '\r' <"$1" | awk '$1 ~ /^[0-9]+$/ && $3 == "ms" && / device 80  / { print $4 }'; }
+# "EVENT NAMES" for each event line, optionally only those from one device.
+named() {  # named OUTPUT [DEVICE-IDS]
+  tr -d '\r' <"$1" | grep -E "^ +[0-9]+ .* device 80  from ${2:-}" |
+    sed 's/^ *[0-9][0-9]* *[0-9.]* ms  \([^ ]*\)  \(.*\)  device 80  .*/\1 \2/; s/ *$//'
+}
+
 "${runner[@]}" "$monitor" --help >/dev/null 2>&1
 [ $? -ne 77 ] || exit 77
 # The shared device fixture adds them too; adding what is there does nothing.
-kvo_remote add media remote other
+kvo_remote add media media-bitmap remote other
 
+# --- Is the receiver seen at all?
+"${runner[@]}" "$monitor" --devices >"$work/devices" 2>&1
+status=$?
+tr -d '\r' <"$work/devices" >"$work/listed"
+echo "--- kvo-monitor --devices:"
+cat "$work/listed"
+[ $status -eq 0 ] || check "--devices exited $status with devices the plug-in hears"
+product='(  "[^"]*")?$'
+for line in \
+  "heard    1209:0001 \(Generic\)  FFBC:0088 \(receiver page: the receiver's own collection\)$product" \
+  "heard    1209:0002 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
+  "heard    1209:0006 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
+  "ignored  1209:0005 \(Generic\)  FFBC:0089 \(receiver page: usage 0089\)$product"; do
+  grep -qE "^  $line" "$work/listed" || check "--devices lists no line like '$line'"
+done
+heard=$(grep -c '^  heard ' "$work/listed")
+listed=$(grep -cE '^  (heard|ignored) ' "$work/listed")
+grep -qx "the plug-in hears $heard of $listed HID collections" "$work/listed" ||
+  check "--devices: no verdict for $heard heard of $listed"
+
+# With nothing plugged in (a prefix of its own: Wine's own keyboard and
+# mouse only), it says so and exits 4.
+"${runner[0]}" "$fresh" "$monitor" --devices >"$work/nothing" 2>&1
+status=$?
+echo "--- kvo-monitor --devices with nothing plugged in (exit $status):"
+tr -d '\r' <"$work/nothing"
+[ $status -eq 4 ] || check "--devices with nothing to hear exited $status, not 4"
+tr -d '\r' <"$work/nothing" | grep -qx 'no receiver or media-key device found: plug one in' ||
+  check "--devices with nothing to hear gives no verdict"
+tr -d '\r' <"$work/nothing" | grep -q '^  heard ' && check "--devices hears something in an empty prefix"
+"$wine_prefix" stop "$fresh"
+
+# --- Pressing keys.
 "${runner[@]}" "$monitor" --all --record "$work/session.txt" >"$work/live" 2>&1 &
 live=$!
 wait_for '^capturing'
 
 # The product string follows where the device gives one (Wine's HID stack
 # does not always pass the request on to the driver).
-media='from 1209:0002 000C:0001( "KVO virtual media")?'
-receiver='from 1209:0001 FFBC:0088( "KVO virtual remote")?'
+media='from 1209:0002 \(Generic\) 000C:0001( "KVO virtual media")?'
+bitmap='from 1209:0006 \(Generic\) 000C:0001( "KVO virtual media-bitmap")?'
+receiver='from 1209:0001 \(Generic\) FFBC:0088( "KVO virtual remote")?'
 kvo_remote press media play
-wait_for "^ +1 +[0-9.]+ ms  KVO000001CD00  device 80  $media  sent 01 CD 00$" \
+wait_for "^ +1 +[0-9.]+ ms  KVO000001CD00  Play/Pause +device 80  $media  sent 01 CD 00$" \
          "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
 kvo_remote send remote 040D 0400
-wait_for "^ +2 +[0-9.]+ ms  KVO000000040D  device 80  $receiver  sent 04 0D$" \
+wait_for "^ +2 +[0-9.]+ ms  KVO000000040D  receiver button 0D +device 80  $receiver  sent 04 0D$" \
          "^ +- +[0-9.]+ ms  release +silent +$receiver  sent 04 00$"
 kvo_remote send other 0577
-wait_for "^ +- +[0-9.]+ ms  ignored +silent +from 1209:0005 FFBC:0089( \"KVO virtual other\")?  sent 05 77$"
+wait_for "^ +- +[0-9.]+ ms  ignored +receiver button 77 +silent +from 1209:0005 \(Generic\) FFBC:0089( \"KVO virtual other\")?  sent 05 77$"
 kvo_remote press media volume-up
-wait_for "^ +3 +[0-9.]+ ms  KVO000001E900  device 80  $media  sent 01 E9 00$"
+wait_for "^ +3 +[0-9.]+ ms  KVO000001E900  Volume Increment +device 80  $media  sent 01 E9 00$"
 wait_count 2 "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
+# The rest of the media keys, then all of them again from a keyboard that
+# sends them as bits: the bitmap's 03 08 is Play/Pause only because its
+# descriptor says so.
+keys=(play volume-up next previous stop mute volume-down)
+kvo_remote press media "${keys[@]:2}"
+wait_count 7 "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
+kvo_remote press media-bitmap "${keys[@]}"
+wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO0000000308  Play/Pause +device 80  $bitmap  sent 03 08$"
+wait_count 7 "^ +- +[0-9.]+ ms  release +silent +$bitmap  sent 03 00$"
 
 interrupt $live || check "the monitor was not running"
 wait $live
@@ -93,22 +152,39 @@ live=
 tr -d '\r' <"$work/live" >"$work/shown"
 echo "--- kvo-monitor --all, live:"
 cat "$work/shown"
-grep -q '^stopped after 3 events, [0-9]* silent messages' "$work/shown" || check "no summary of 3 events"
+grep -q '^stopped after 15 events, [0-9]* silent messages' "$work/shown" || check "no summary of 15 events"
 grep -q 'expected' "$work/shown" && check "kvo-monitor's reading disagrees with the plug-in"
 
+# Each key has one name, whether sent as a code or as a bit.
+[ "$(named "$work/shown" 1209:0002 | sed 's/^[^ ]* //')" = "$(named "$work/shown" 1209:0006 | sed 's/^[^ ]* //')" ] ||
+  check "the array and the bitmap name the same keys differently:"$'\n'"$(named "$work/shown" 1209:0002)"$'\n'"$(named "$work/shown" 1209:0006)"
+
+# The user guide's table of media-remote events: each name it gives is the
+# one kvo-monitor shows for that event.
+sed -n '/^The events a media remote gives/,/^Releasing a key/p' "$guide" |
+  sed -n 's/^  \([A-Za-z/+ ]*[a-z]\)  *\(KVO[0-9A-F]\{10\}\)$/\2 \1/p' >"$work/guide"
+[ "$(wc -l <"$work/guide")" -eq 7 ] || check "the user guide's table has $(wc -l <"$work/guide") media keys, not 7"
+while read -r event name; do
+  named "$work/shown" 1209:0002 | grep -qxF "$event $name" ||
+    check "the user guide says $event is '$name'; kvo-monitor shows: $(named "$work/shown" | grep "^$event" | head -1)"
+done <"$work/guide"
+echo "the user guide's $(wc -l <"$work/guide") media keys have the names kvo-monitor shows"
+
 # The recording: every message the plug-in received, none of the ignored
-# device's, and it replays to the same events in the same order.
+# device's, and it replays to the same events, with the same names, in the
+# same order.
 echo "--- the recording:"
 cat "$work/session.txt"
-grep -c '^hid ' "$work/session.txt" | grep -qx 6 || check "the recording holds $(grep -c '^hid ' "$work/session.txt") messages, not 6"
-grep -q '^# ignored: hid 2 1 05 77 ' "$work/session.txt" || check "the ignored device's message is not noted as ignored"
-events() { tr -d '\r' <"$1" | awk '$3 == "ms" && $5 == "device" && $6 == "80" { print $4 }'; }
+grep -c '^hid ' "$work/session.txt" | grep -qx 30 || check "the recording holds $(grep -c '^hid ' "$work/session.txt") messages, not 30"
+grep -q '^# ignored: hid 2 1 05 77 "receiver button 77" ' "$work/session.txt" ||
+  check "the ignored device's message is not noted as ignored"
 "${runner[@]}" "$monitor" --replay "$work/session.txt" >"$work/replay" 2>&1 || check "replay failed: $(cat "$work/replay")"
 echo "--- replayed:"
 tr -d '\r' <"$work/replay"
-[ "$(events "$work/replay")" = "$(events "$work/live")" ] || check "the replay gives other events than the live session"
-[ "$(events "$work/live" | tr '\n' ' ')" = "KVO000001CD00 KVO000000040D KVO000001E900 " ] ||
-  check "live events: $(events "$work/live" | tr '\n' ' ')"
+[ "$(named "$work/replay")" = "$(named "$work/shown")" ] ||
+  check "the replay gives other events or names than the live session"
+[ "$(events "$work/shown" | head -3 | tr '\n' ' ')" = "KVO000001CD00 KVO000000040D KVO000001E900 " ] ||
+  check "live events: $(events "$work/shown" | tr '\n' ' ')"
 
 [ $fail -eq 0 ] && echo "kvo-monitor with devices: all checks passed"
 exit $fail

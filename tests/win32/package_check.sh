@@ -71,6 +71,9 @@ else
   grep -q "^KVORemote ${version%.*}: KVO Remote Controller by Quorlen" "$work/replayed" ||
     check "the packaged DLL does not report version ${version%.*}: $(head -1 "$work/replayed")"
   grep -q '^stopped after 10 events' "$work/replayed" || check "the packaged monitor: $(cat "$work/replayed")"
+  # The key names a sample recorded come with it, and show in its replay.
+  grep -qE '^ +1 +[0-9.]+ ms  KVO000001CD00  Play/Pause +device 80 ' "$work/replayed" ||
+    check "the packaged sample replays without its key names: $(cat "$work/replayed")"
 fi
 
 [ $fail -eq 0 ] && echo "package: all checks passed"

@@ -9,7 +9,7 @@ kvo_warnings(kvo_real_road_tests)
 add_test(NAME real_road.devices
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/real_road_devices.sh
     ${CMAKE_SOURCE_DIR}/tools/wine-run ${KVO_WINEPREFIX} $<TARGET_FILE:kvo-remote>
-    remote media remote-long keyboard other)
+    remote media remote-long keyboard other media-bitmap)
 set_tests_properties(real_road.devices PROPERTIES CROSSCOMPILING_EMULATOR ""
   FIXTURES_SETUP real_road FIXTURES_REQUIRED wine TIMEOUT 300)
 
@@ -18,6 +18,7 @@ set_tests_properties(real_road.devices PROPERTIES CROSSCOMPILING_EMULATOR ""
 foreach(case
     PressesBecomeTheirNamesAndReleasesGiveNothing
     ShortReportsArrivePaddedToTheDevicesLongest
+    BitmapKeysAreNamedByTheirBytesAndReleasesGiveNothing
     KeyboardAndUnregisteredCollectionsGiveNothing
     BurstOfPressesAndReleasesArrivesWholeAndInOrder
     DevicesComeAndGoWhileCapturing

@@ -4,8 +4,8 @@
 // GetRawInputData.  Nothing of the DLL is substituted; the test is a host
 // that loads it by path and records its events.
 //
-// The devices (remote, media, remote-long, keyboard, other) are installed
-// once per run by the real_road.devices fixture.  Wine's HID class driver
+// The devices (remote, media, remote-long, keyboard, other, media-bitmap)
+// are installed once per run by the real_road.devices fixture.  Wine's HID class driver
 // reads each device on a thread of its own, so order holds per device, not
 // across devices: each check sends to one device and waits for its events.
 #include <windows.h>
@@ -138,6 +138,24 @@ TEST_F(RealRoad, ShortReportsArrivePaddedToTheDevicesLongest) {
     StartCapture();
     Expect("media", {"0205", "0200"}, Names({"KVO0000020500"}));
     Expect("remote-long", {"11", "00"}, Names({"001100000000000000"}));
+}
+
+// A bitmap media-key device: the plug-in names the report's bytes, not the
+// key (03 08 is play/pause here), and a release with every bit clear gives
+// nothing.  The reports are the ones kvo-remote presses by the keys' names.
+TEST_F(RealRoad, BitmapKeysAreNamedByTheirBytesAndReleasesGiveNothing) {
+    StartCapture();
+    const VirtualDeviceKind& bitmap = Device("media-bitmap");
+    std::vector<std::string> reports;
+    for (const char* key : {"next", "previous", "stop", "play", "mute", "volume-up", "volume-down"}) {
+        std::vector<BYTE> press;
+        ASSERT_TRUE(ButtonReport(bitmap, key, &press)) << key;
+        reports.push_back(HexText(press));
+        reports.push_back(HexText(ReleaseReport(press, bitmap)));
+    }
+    Expect("media-bitmap", reports,
+           Names({"KVO0000000301", "KVO0000000302", "KVO0000000304", "KVO0000000308", "KVO0000000310",
+                  "KVO0000000320", "KVO0000000340"}));
 }
 
 TEST_F(RealRoad, KeyboardAndUnregisteredCollectionsGiveNothing) {

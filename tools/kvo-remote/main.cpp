@@ -24,9 +24,11 @@ const char kUsage[] =
     "  --pace MS              wait MS milliseconds between presses or reports\n"
     "\n"
     "Devices: remote (0xFFBC/0x88, report id 4, a code byte: press remote 0D),\n"
-    "media (consumer control: play, next, previous, stop, mute, volume-up,\n"
-    "volume-down), remote-long (0xFFBC/0x88, no report ids, 8 bytes), keyboard,\n"
-    "other (0xFFBC/0x89).\n";
+    "media (consumer control, the key's usage in the report: play, next,\n"
+    "previous, stop, mute, volume-up, volume-down), media-bitmap (consumer\n"
+    "control, report id 3, one bit per key, the same key names: press\n"
+    "media-bitmap play sends 0308), remote-long (0xFFBC/0x88, no report ids,\n"
+    "8 bytes), keyboard, other (0xFFBC/0x89).\n";
 
 int Usage(const std::string& error) {
     std::fprintf(stderr, "kvo-remote: %s\n\n%s", error.c_str(), kUsage);

@@ -18,6 +18,7 @@ const USHORT kVendorId = 0x1209;
 
 std::vector<VirtualDeviceKind> MakeKinds() {
     auto media = [](const char* name, BYTE usage) { return VirtualButton{name, {0x01, usage, 0x00}}; };
+    auto bit = [](const char* name, BYTE mask) { return VirtualButton{name, {0x03, mask}}; };
     return {
         {"remote", "the receiver's own collection: report id 4, one code byte", 0xFFBC, 0x88, true, 2,
          {0x06, 0xBC, 0xFF,  // usage page 0xFFBC
@@ -61,6 +62,32 @@ std::vector<VirtualDeviceKind> MakeKinds() {
           0x85, 0x05, 0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
           0x81, 0x02, 0xC0},
          {}},
+        // Media keys as many keyboards send them: one bit per key, in the
+        // order of the Usage items.  The scattered usages rule out a Usage
+        // Minimum/Maximum range, so each is listed.  The same byte means
+        // another key on another bitmap device, which is why only the
+        // descriptor can name it: 03 08 is play/pause here, not usage 0x08.
+        // Added last: a device's product id is its place in this list.
+        {"media-bitmap", "consumer control as a bitmap: report id 3, one bit per media key", 0x0C, 0x01, true, 2,
+         {0x05, 0x0C,  // consumer page
+          0x09, 0x01,  // consumer control
+          0xA1, 0x01,  // application collection
+          0x85, 0x03,  //   report id 3
+          0x15, 0x00, 0x25, 0x01,  //   each bit 0 or 1
+          0x09, 0xB5,  //   bit 0 (01): Scan Next Track
+          0x09, 0xB6,  //   bit 1 (02): Scan Previous Track
+          0x09, 0xB7,  //   bit 2 (04): Stop
+          0x09, 0xCD,  //   bit 3 (08): Play/Pause
+          0x09, 0xE2,  //   bit 4 (10): Mute
+          0x09, 0xE9,  //   bit 5 (20): Volume Increment
+          0x09, 0xEA,  //   bit 6 (40): Volume Decrement
+          0x75, 0x01, 0x95, 0x07,
+          0x81, 0x02,  //   input (data, variable, absolute): seven bits
+          0x75, 0x01, 0x95, 0x01,
+          0x81, 0x03,  //   one constant bit of padding
+          0xC0},
+         {bit("next", 0x01), bit("previous", 0x02), bit("stop", 0x04), bit("play", 0x08), bit("mute", 0x10),
+          bit("volume-up", 0x20), bit("volume-down", 0x40)}},
     };
 }
 

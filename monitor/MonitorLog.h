@@ -12,6 +12,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 // `recording` (may be null) is written one whole line at a time and flushed
 // after each; it stays the caller's to close.
@@ -19,6 +20,10 @@ void StartMonitorLog(bool showSilent, std::FILE* recording);
 
 // The clock of every line starts here, just before gir_start.
 void MarkCaptureStart();
+
+// A replay is about to feed a message recorded with these names; its
+// record, which comes from no device, is shown with them.
+void SetReplayNames(const std::string& names);
 
 // A record the plug-in read (any thread).
 void LogPluginRecord(const BYTE* record, UINT size);

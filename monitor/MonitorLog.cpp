@@ -5,6 +5,8 @@
 
 #include "DeviceIdentity.h"
 #include "RecordText.h"
+#include "ReplayFile.h"
+#include "ReportUsages.h"
 
 namespace {
 
@@ -13,7 +15,8 @@ struct SeenRecord {
     bool ignored;  // not for the plug-in: registered by the monitor itself
     std::string device;
     std::string report;
-    std::string line;  // in the replay format
+    std::string names;  // of the keys in the report, as its device describes them
+    std::string line;   // in the replay format, names included
     Outcome expected;
 };
 
@@ -21,6 +24,9 @@ struct SeenRecord {
 struct LogState {
     CRITICAL_SECTION lock;
     std::deque<SeenRecord> waiting;
+    // The names recorded with the message a replay feeds now: a replayed
+    // record comes from no device that could describe it.
+    std::string replayNames;
     LogState() { InitializeCriticalSection(&lock); }
 };
 LogState g_log;
@@ -46,19 +52,24 @@ void Record(const char* format, const std::string& line, const std::string& what
     std::fflush(g_recording);
 }
 
-// Column by column the same as before devices were shown: count, time,
-// event name, device number; what the device sent follows.
+// Count, time and event name first, as they always were; then the keys the
+// device's descriptor says the report holds (wide enough for the usual
+// names, so that columns line up), the device number, the device, and what
+// it sent.
+const char kNamesColumn[] = "%-19s";
+
 void WriteEvent(double ms, const char* name, int deviceNumber, const SeenRecord* seen) {
     ++g_events;
-    std::printf("%6ld %10.3f ms  %-13s  device %d", static_cast<long>(g_events), ms, name,
-                deviceNumber);
+    std::printf("%6ld %10.3f ms  %-13s  ", static_cast<long>(g_events), ms, name);
+    std::printf(kNamesColumn, seen ? seen->names.c_str() : "");
+    std::printf("  device %d", deviceNumber);
     if (seen) {
         std::printf("  from %s  sent %s", seen->device.c_str(), seen->report.c_str());
         if (seen->expected.event != name)
             std::printf("  (kvo-monitor expected %s)", seen->expected.event.empty()
                                                            ? "no event"
                                                            : seen->expected.event.c_str());
-        Record("%-28s # -> %s  at %.3f ms  from %s\n", seen->line, name, seen->ms, seen->device);
+        Record("%-36s # -> %s  at %.3f ms  from %s\n", seen->line, name, seen->ms, seen->device);
     }
     std::printf("\n");
     std::fflush(stdout);
@@ -67,15 +78,16 @@ void WriteEvent(double ms, const char* name, int deviceNumber, const SeenRecord*
 void WriteSilent(const SeenRecord& seen, const std::string& why) {
     ++g_silent;
     if (g_showSilent) {
-        std::printf("     - %10.3f ms  %-13s  silent     from %s  sent %s\n", seen.ms, why.c_str(),
-                    seen.device.c_str(), seen.report.c_str());
+        std::printf("     - %10.3f ms  %-13s  ", seen.ms, why.c_str());
+        std::printf(kNamesColumn, seen.names.c_str());
+        std::printf("  silent     from %s  sent %s\n", seen.device.c_str(), seen.report.c_str());
         std::fflush(stdout);
     }
     // Messages the plug-in never received stay out of the replayable part.
     if (seen.ignored)
         Record("# ignored: %s  (%s)  at %.3f ms  from %s\n", seen.line, why, seen.ms, seen.device);
     else if (!seen.line.empty())
-        Record("%-28s # -> none (%s)  at %.3f ms  from %s\n", seen.line, why, seen.ms,
+        Record("%-36s # -> none (%s)  at %.3f ms  from %s\n", seen.line, why, seen.ms,
                seen.device);
 }
 
@@ -117,6 +129,14 @@ SeenRecord Describe(const BYTE* record, UINT size, bool ignored) {
     seen.device = DeviceText(RecordDevice(record, size));
     seen.report = ReportText(record, size);
     seen.line = ReplayLine(record, size);
+    if (RecordDevice(record, size)) {
+        seen.names = RecordUsageNames(record, size);
+    } else {
+        EnterCriticalSection(&g_log.lock);
+        seen.names = g_log.replayNames;
+        LeaveCriticalSection(&g_log.lock);
+    }
+    if (!seen.names.empty() && !seen.line.empty()) seen.line += " " + QuoteNames(seen.names);
     seen.expected = ExpectedOutcome(record, size);
     if (ignored) seen.expected.silence = "ignored";
     return seen;
@@ -132,6 +152,12 @@ void StartMonitorLog(bool showSilent, std::FILE* recording) {
 }
 
 void MarkCaptureStart() { QueryPerformanceCounter(&g_started); }
+
+void SetReplayNames(const std::string& names) {
+    EnterCriticalSection(&g_log.lock);
+    g_log.replayNames = names;
+    LeaveCriticalSection(&g_log.lock);
+}
 
 void LogPluginRecord(const BYTE* record, UINT size) { Enqueue(Describe(record, size, false)); }
 

@@ -66,17 +66,53 @@ static bool ParseHidLine(std::istringstream& words, std::vector<BYTE>* record,
     return true;
 }
 
-static bool ParseLine(const std::string& line, bool* empty, std::vector<BYTE>* record,
+// The text of a quoted NAMES, from its opening quote; `end` is set past the
+// closing one.  A console would act on control characters, so those and
+// anything past ASCII become '?'.
+static bool ParseNames(const std::string& text, size_t start, size_t* end, std::string* names,
+                       std::string* error) {
+    names->clear();
+    for (size_t i = start + 1; i < text.size(); ++i) {
+        char c = text[i];
+        if (c == '"') {
+            *end = i + 1;
+            return true;
+        }
+        if (c == '\\' && i + 1 < text.size()) c = text[++i];
+        *names += (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    *error = "the names have no closing '\"'";
+    return false;
+}
+
+static bool ParseLine(const std::string& line, bool* empty, ReplayMessage* message,
                       std::string* error) {
-    std::istringstream words(line.substr(0, line.find('#')));
+    // A '#' inside the quoted names is part of a name ("3 and #").
+    size_t quote = line.find('"');
+    size_t comment = line.find('#');
+    size_t end = std::string::npos;
+    bool named = quote != std::string::npos && (comment == std::string::npos || quote < comment);
+    if (named) {
+        if (!ParseNames(line, quote, &end, &message->names, error)) return false;
+        size_t after = line.find_first_not_of(" \t", end);
+        if (after != std::string::npos && line[after] != '#') {
+            *error = "only a comment may follow the names";
+            return false;
+        }
+    }
+    std::istringstream words(line.substr(0, named ? quote : comment));
     std::string kind;
     *empty = !(words >> kind);
-    if (*empty) return true;
-    if (kind == "hid") return ParseHidLine(words, record, error);
+    if (*empty) {
+        if (!named) return true;
+        *error = "names without a message";
+        return false;
+    }
+    if (kind == "hid") return ParseHidLine(words, &message->record, error);
     if (kind == "keyboard" || kind == "mouse") {
-        *record = kind == "keyboard" ? KeyboardRecord() : MouseRecord();
+        message->record = kind == "keyboard" ? KeyboardRecord() : MouseRecord();
         std::string extra;
-        if (words >> extra) {
+        if (named || words >> extra) {
             *error = "'" + kind + "' takes nothing after it";
             return false;
         }
@@ -84,6 +120,15 @@ static bool ParseLine(const std::string& line, bool* empty, std::vector<BYTE>* r
     }
     *error = "unknown message kind '" + kind + "' (expected hid, keyboard or mouse)";
     return false;
+}
+
+std::string QuoteNames(const std::string& names) {
+    std::string quoted = "\"";
+    for (char c : names) {
+        if (c == '"' || c == '\\') quoted += '\\';
+        quoted += c;
+    }
+    return quoted + "\"";
 }
 
 bool ParseReplay(const std::string& text, const std::string& name,
@@ -95,13 +140,14 @@ bool ParseReplay(const std::string& text, const std::string& name,
         ++number;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         bool empty = false;
-        std::vector<BYTE> record;
+        ReplayMessage message;
+        message.line = number;
         std::string what;
-        if (!ParseLine(line, &empty, &record, &what)) {
+        if (!ParseLine(line, &empty, &message, &what)) {
             *error = name + ":" + std::to_string(number) + ": " + what;
             return false;
         }
-        if (!empty) parsed.push_back({number, record});
+        if (!empty) parsed.push_back(message);
     }
     messages->swap(parsed);
     return true;

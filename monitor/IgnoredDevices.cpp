@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "DeviceList.h"
 #include "MonitorLog.h"
 
 namespace {
@@ -24,8 +25,7 @@ std::set<Collection> g_registered;
 
 bool IsLeftOut(Collection collection) {
     // The plug-in's own two: registering them here would take them from it.
-    if (collection == Collection(0xFFBC, 0x88) || collection == Collection(0x0C, 0x01))
-        return true;
+    if (PluginHears(collection.first, collection.second)) return true;
     // Generic desktop pointer, mouse, keyboard, keypad.
     return collection.first == 0x01 && (collection.second == 0x01 || collection.second == 0x02 ||
                                         collection.second == 0x06 || collection.second == 0x07);

@@ -1,12 +1,18 @@
 // Recorded raw input messages, one per line of a text file:
 //
 //   # a comment; blank lines are ignored, and so is '#' to the end of a line
-//   hid SIZE COUNT BYTES...   COUNT reports of SIZE bytes, BYTES in hex
+//   hid SIZE COUNT BYTES... ["NAMES"]
+//                             COUNT reports of SIZE bytes, BYTES in hex, and
+//                             the names of the keys in them, where known
 //   keyboard                  a keyboard message
 //   mouse                     a mouse message
 //
 // BYTES are hex pairs, alone ("01 CD 00") or run together ("01CD00"); there
-// must be exactly SIZE x COUNT of them.
+// must be exactly SIZE x COUNT of them.  NAMES are what kvo-monitor showed
+// for the message when it was recorded ("Play/Pause"), which only the
+// device's descriptor can tell; a replay shows them again.  Within the
+// quotes, \" is a quote and \\ a backslash, and '#' starts no comment.
+// Recordings made before names were kept have none, and replay the same.
 #pragma once
 
 #include <windows.h>
@@ -17,7 +23,11 @@
 struct ReplayMessage {
     int line;                 // where it stands in the file
     std::vector<BYTE> record;  // as GetRawInputData would return it
+    std::string names;         // as recorded, in printable ASCII; may be empty
 };
+
+// NAMES as a replay line holds them: in quotes, escaped.
+std::string QuoteNames(const std::string& names);
 
 // Parses the whole text.  On the first bad line returns false with `error`
 // as "NAME:LINE: what is wrong", and `messages` untouched.

@@ -8,27 +8,10 @@ namespace {
 const char kHexDigits[] = "0123456789ABCDEF";
 const UINT kHidStart = sizeof(RAWINPUTHEADER) + offsetof(RAWHID, bRawData);
 
-struct HidReports {
-    DWORD size;
-    DWORD count;
-    const BYTE* bytes;
-};
-
 RAWINPUTHEADER Header(const BYTE* record) {
     RAWINPUTHEADER header;
     std::memcpy(&header, record, sizeof header);
     return header;
-}
-
-// False unless the record is HID and all its reports lie inside it: the
-// plug-in does not trust a record that says otherwise, and neither does this.
-bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
-    if (size < kHidStart || Header(record).dwType != RIM_TYPEHID) return false;
-    const BYTE* data = record + sizeof(RAWINPUTHEADER);
-    std::memcpy(&hid->size, data + offsetof(RAWHID, dwSizeHid), sizeof hid->size);
-    std::memcpy(&hid->count, data + offsetof(RAWHID, dwCount), sizeof hid->count);
-    hid->bytes = record + kHidStart;
-    return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
 }
 
 std::string Hex(const BYTE* bytes, DWORD count, const char* separator) {
@@ -56,6 +39,17 @@ std::string NonHidKind(const BYTE* record, UINT size) {
 }
 
 }  // namespace
+
+// The plug-in does not trust a record whose reports do not lie inside it,
+// and neither does this.
+bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
+    if (size < kHidStart || Header(record).dwType != RIM_TYPEHID) return false;
+    const BYTE* data = record + sizeof(RAWINPUTHEADER);
+    std::memcpy(&hid->size, data + offsetof(RAWHID, dwSizeHid), sizeof hid->size);
+    std::memcpy(&hid->count, data + offsetof(RAWHID, dwCount), sizeof hid->count);
+    hid->bytes = record + kHidStart;
+    return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
+}
 
 Outcome ExpectedOutcome(const BYTE* record, UINT size) {
     HidReports hid;

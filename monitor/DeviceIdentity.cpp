@@ -9,6 +9,8 @@ extern "C" {
 #include <map>
 #include <vector>
 
+#include "UsbIds.h"
+
 namespace {
 
 // Made before main, so that every thread finds the lock ready.
@@ -28,6 +30,8 @@ std::string PrintableText(const WCHAR* text) {
     return result;
 }
 
+}  // namespace
+
 std::string DevicePath(HANDLE device) {
     UINT length = 0;
     if (GetRawInputDeviceInfoA(device, RIDI_DEVICENAME, nullptr, &length) != 0 || length == 0)
@@ -39,19 +43,50 @@ std::string DevicePath(HANDLE device) {
     return name.data();
 }
 
-// Opening with no access rights is enough for the string requests, and is
-// allowed even while another program has the device open.
-std::string ProductString(HANDLE device) {
+namespace {
+
+// Opening with no access rights is enough for the string and attribute
+// requests, and is allowed even while another program has the device open
+// (a keyboard included).
+HANDLE OpenForQueries(HANDLE device) {
     std::string path = DevicePath(device);
-    if (path.empty()) return std::string();
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    if (path.empty()) return INVALID_HANDLE_VALUE;
+    return CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+bool DeviceIds(HANDLE device, unsigned long* vendor, unsigned long* product) {
+    HANDLE file = OpenForQueries(device);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    BOOLEAN found = HidD_GetAttributes(file, &attributes);
+    CloseHandle(file);
+    if (!found) return false;
+    *vendor = attributes.VendorID;
+    *product = attributes.ProductID;
+    return true;
+}
+
+std::string ProductString(HANDLE device) {
+    HANDLE file = OpenForQueries(device);
     if (file == INVALID_HANDLE_VALUE) return std::string();
     WCHAR product[127] = {};
     BOOLEAN found = HidD_GetProductString(file, product, sizeof product - sizeof product[0]);
     CloseHandle(file);
     return found ? PrintableText(product) : std::string();
 }
+
+std::string VendorText(unsigned long vendor, unsigned long product) {
+    char ids[16];
+    std::snprintf(ids, sizeof ids, "%04lX:%04lX", vendor, product);
+    std::string name = vendor <= 0xFFFF ? VendorName(static_cast<unsigned short>(vendor)) : "";
+    return name.empty() ? std::string(ids) : std::string(ids) + " (" + name + ")";
+}
+
+namespace {
 
 std::string LookUp(HANDLE device) {
     RID_DEVICE_INFO info = {};
@@ -61,13 +96,12 @@ std::string LookUp(HANDLE device) {
         return "unknown device";
     if (info.dwType == RIM_TYPEKEYBOARD) return "keyboard";
     if (info.dwType == RIM_TYPEMOUSE) return "mouse";
-    char text[64];
-    std::snprintf(text, sizeof text, "%04lX:%04lX %04X:%04X",
-                  static_cast<unsigned long>(info.hid.dwVendorId),
-                  static_cast<unsigned long>(info.hid.dwProductId), info.hid.usUsagePage,
+    char collection[16];
+    std::snprintf(collection, sizeof collection, "%04X:%04X", info.hid.usUsagePage,
                   info.hid.usUsage);
+    std::string text = VendorText(info.hid.dwVendorId, info.hid.dwProductId) + " " + collection;
     std::string product = ProductString(device);
-    return product.empty() ? std::string(text) : std::string(text) + " \"" + product + "\"";
+    return product.empty() ? text : text + " \"" + product + "\"";
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // kvo-monitor: a console host for KVORemote.dll.  It loads the plug-in the
 // way a home-automation host does and prints every event it sends, with the
-// device and the report bytes it came from, live from a receiver or from a
-// recording of raw input messages; it can record a live session for replay.
+// device and the report bytes it came from and the keys the device's own
+// descriptor says they are, live from a receiver or from a recording of raw
+// input messages; it can record a live session for replay, and list the
+// devices the plug-in hears.
 #include <windows.h>
 
 #include <cerrno>
@@ -11,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "DeviceList.h"
 #include "IgnoredDevices.h"
 #include "MonitorLog.h"
 #include "PluginHost.h"
@@ -18,16 +21,20 @@
 #include "RawInputTap.h"
 #include "ReceiverHolder.h"
 #include "ReplayFile.h"
+#include "UsbIds.h"
+#include "plugin/KVORemoteVersion.rh"
 
 namespace {
 
 const char kUsage[] =
     "usage: kvo-monitor [--dll PATH] [--all] [--wait] [--record FILE] [--replay FILE [--pace MS]]\n"
+    "       kvo-monitor --devices | --version | --help\n"
     "\n"
     "Loads KVORemote.dll as a host does and prints one line per event it sends:\n"
     "a running count, milliseconds since capture started, the event name, the\n"
-    "host's device number, then the device the message came from (vendor:product,\n"
-    "usage page:usage, product name) and the report bytes it sent.\n"
+    "keys the report holds as the device describes them (Play/Pause), the host's\n"
+    "device number, then the device the message came from (vendor:product and\n"
+    "vendor, usage page:usage, product name) and the report bytes it sent.\n"
     "\n"
     "  --dll PATH      the plug-in to load (default: KVORemote.dll beside this program)\n"
     "  --all           also show the messages that give no event, marked silent:\n"
@@ -35,21 +42,27 @@ const char kUsage[] =
     "  --wait          if another program has the receiver (one program captures\n"
     "                  at a time), wait until it lets go, then capture\n"
     "  --record FILE   write every message the plug-in receives to FILE, in the\n"
-    "                  format --replay reads, with the time, device and event of each\n"
+    "                  format --replay reads, with the time, device, keys and event\n"
+    "                  of each\n"
     "  --replay FILE   feed the raw input messages recorded in FILE through the\n"
     "                  plug-in instead of waiting for a receiver; ends with the file\n"
     "  --pace MS       wait MS milliseconds between replayed messages\n"
+    "  --devices       list every HID collection present and whether the plug-in\n"
+    "                  hears it, then stop\n"
+    "  --version       show kvo-monitor's version and that of its names\n"
     "  --help          show this text\n"
     "\n"
     "Without --replay it captures live until Ctrl-C.\n"
     "\n"
     "Exit codes: 0 stopped, 1 error, 2 bad option,\n"
-    "3 another program has the receiver (without --wait).\n";
+    "3 another program has the receiver (without --wait),\n"
+    "4 --devices found no receiver or media-key device.\n";
 
 // Exit codes besides 0, documented with the others in the README.
 const int kExitError = 1;
 const int kExitBadOption = 2;
 const int kExitReceiverTaken = 3;
+const int kExitNothingHeard = 4;
 
 struct Options {
     std::string dll;
@@ -59,6 +72,8 @@ struct Options {
     bool all = false;
     bool wait = false;
     bool help = false;
+    bool devices = false;
+    bool version = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
@@ -75,6 +90,14 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
         }
         if (option == "--wait") {
             options->wait = true;
+            continue;
+        }
+        if (option == "--devices") {
+            options->devices = true;
+            continue;
+        }
+        if (option == "--version") {
+            options->version = true;
             continue;
         }
         if (option != "--dll" && option != "--replay" && option != "--pace" &&
@@ -103,6 +126,12 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     }
     if (paced && options->replay.empty()) {
         *error = "--pace goes with --replay";
+        return false;
+    }
+    // A listing, not a capture: nothing else applies to it.
+    if (options->devices && (options->all || options->wait || !options->dll.empty() ||
+                             !options->record.empty() || !options->replay.empty())) {
+        *error = "--devices goes alone";
         return false;
     }
     return true;
@@ -180,6 +209,8 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
     for (size_t i = 0; i < messages.size(); ++i) {
         if (i > 0 && paceMs) Sleep(paceMs);
         PumpMessages();
+        // The window's procedure reads the record before SendMessage returns.
+        SetReplayNames(messages[i].names);
         SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
                      reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
     }
@@ -317,6 +348,16 @@ int main(int argc, char** argv) {
     if (options.help) {
         std::fputs(kUsage, stdout);
         return 0;
+    }
+    if (options.version) {
+        std::printf("kvo-monitor %s (%s)\n", KVO_VERSION_TEXT, KVO_PRODUCT_NAME);
+        std::printf("names of vendors and HID usages: USB ID Repository (usb.ids) %s\n",
+                    UsbIdsVersion().c_str());
+        return 0;
+    }
+    if (options.devices) {
+        int heard = ListDevices();
+        return heard < 0 ? kExitError : heard == 0 ? kExitNothingHeard : 0;
     }
 
     // The whole recording is read before anything reaches the plug-in.

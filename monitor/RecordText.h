@@ -21,5 +21,14 @@ std::string ReplayLine(const BYTE* record, UINT size);
 // " | "; "-" for a keyboard or mouse record.
 std::string ReportText(const BYTE* record, UINT size);
 
+// A HID record's reports: `count` of `size` bytes each, one after another.
+struct HidReports {
+    DWORD size;
+    DWORD count;
+    const BYTE* bytes;
+};
+// False unless the record is HID and all its reports lie inside it.
+bool ReadHid(const BYTE* record, UINT size, HidReports* hid);
+
 // The device handle in the record's header.
 HANDLE RecordDevice(const BYTE* record, UINT size);

@@ -1,0 +1,21 @@
+// Names from the USB ID Repository (usb.ids, built in; see usb-ids.awk):
+// vendors, and the HID usage tables' pages and usages, in plain ASCII.
+// The receiver's own page, 0xFFBC, has no public names: its usages are the
+// receiver's buttons.
+#pragma once
+
+#include <string>
+
+// The repository's version and date, as its header gives them.
+std::string UsbIdsVersion();
+
+// Empty where the repository has no name for the vendor.
+std::string VendorName(unsigned short vendor);
+
+// Always some text: the repository's name, else what the id is
+// ("receiver page", "vendor page FF00", "page 0042").
+std::string UsagePageName(unsigned short page);
+// "Play/Pause", "Button 3", "receiver button 0D", "Consumer usage 0123".
+std::string UsageName(unsigned short page, unsigned short usage);
+
+const unsigned short kReceiverPage = 0xFFBC;
