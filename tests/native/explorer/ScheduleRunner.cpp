@@ -418,6 +418,14 @@ void RunOpen(OpenRecord record) {
         std::lock_guard<std::mutex> lock(g_model);
         overlapped = g_opensInFlight++ > 0;
         call = g_lastOpenBegun = ++g_sequence;
+        // A record without a trigger takes effect inside gir_open, before
+        // this thread can tell the model: a stop running meanwhile may
+        // deliver the presses it owes to no one, and a press made meanwhile
+        // may go the same way.
+        if (record == OpenRecord::NoTrigger) {
+            g_binding = Binding::Unknown;
+            ForgiveUndelivered();
+        }
     }
     HostFunctions functions = HostRecord(record == OpenRecord::Good);
     int result = gir_open(0, 0, 0, record == OpenRecord::Null ? nullptr : &functions);
