@@ -289,6 +289,50 @@ TEST_F(Capture, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
     DestroyWindow(g_uiWindow);
 }
 
+// The trigger talks to the UI thread while that thread waits for its turn
+// behind another host thread's stop, which in turn waits for this trigger.
+// The UI thread answers while it waits, so neither stop waits out its 3 s.
+// It once waited on a lock that answers nothing: the first stop gave up
+// after 3 s, and starts behind it returned 0 (issue 21's explorer).
+std::atomic<bool> g_uiStopping{false};
+std::atomic<long> g_otherStopMs{-1};
+
+DWORD WINAPI StopOnOtherHostThread(LPVOID) {
+    auto begun = Clock::now();
+    EXPECT_EQ(gir_stop(), 1);
+    g_otherStopMs = ElapsedMs(begun);
+    return 0;
+}
+
+TEST_F(Capture, AThreadWaitingForItsTurnAnswersATriggerTalkingToIt) {
+    g_uiWindow = MakeHostWindow();
+    ASSERT_NE(g_uiWindow, nullptr);
+    g_uiMessages = 0;
+    g_uiStopping = false;
+    g_otherStopMs = -1;
+    SetTriggerAction([] {
+        // Both host threads are inside gir_stop: the other one holds the
+        // turn and waits for this event, the UI thread waits for its turn.
+        WaitUntil([] { return g_uiStopping.load() && stub::BlockedThreads() >= 2; });
+        SendMessageA(g_uiWindow, WM_APP, 0, 0);
+    });
+    ASSERT_EQ(gir_start(), 1);
+    Press(HidReport({0x01, 0xCD, 0x00}));
+    ASSERT_TRUE(WaitForHostCalls(1));
+    HANDLE other = CreateThread(nullptr, 0, StopOnOtherHostThread, nullptr, 0, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return stub::BlockedThreads() >= 1; }));
+    g_uiStopping = true;
+    auto begun = Clock::now();
+    EXPECT_EQ(gir_stop(), 1);
+    EXPECT_LT(ElapsedMs(begun), 1000);
+    WaitForSingleObject(other, INFINITE);
+    CloseHandle(other);
+    EXPECT_GE(g_otherStopMs.load(), 0);
+    EXPECT_LT(g_otherStopMs.load(), 1000);
+    EXPECT_EQ(g_uiMessages.load(), 1);
+    DestroyWindow(g_uiWindow);
+}
+
 // WndProc is exported: a host may hand it windows of its own, whose user data
 // holds values of the host's, from any thread, its trigger included.
 struct HostData {
