@@ -729,6 +729,12 @@ ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
     g_stringsBefore = stub::LiveStrings();
     stub::SetLibraryEntry(LibraryEntry, kInstance);
     if (!stub::LoadLibraryForHost()) ViolationUnlocked("the library did not load");
+    // A library loaded afresh has no trigger; this one is the same code with
+    // the same statics, still bound to the schedule before's record.  A
+    // schedule that never opens would deliver to that trigger, and fail in
+    // ways its replay, in a process of its own, cannot repeat.
+    HostFunctions unbound = HostRecord(false);
+    gir_open(0, 0, 0, &unbound);
     WNDCLASSEXA hostClass = {};
     hostClass.cbSize = sizeof hostClass;
     hostClass.lpfnWndProc = HostWindowProc;
