@@ -7,8 +7,13 @@
 static const DWORD kStopTimeoutMs = 3000;
 
 // Host threads start and stop one at a time.  The worker never takes this
-// lock: a host thread holding it may be waiting for the worker.
-static CRITICAL_SECTION g_controlLock;
+// lock: a host thread holding it may be waiting for the worker.  It is a
+// mutex rather than a critical section so that a thread waiting for its
+// turn answers the messages sent to it, as the waits for the worker do: a
+// trigger that SendMessages the host's UI thread while that thread waits
+// behind another thread's stop would otherwise hold up the worker that
+// stop waits for, until the stop gave up after its full 3 s.
+static HANDLE g_controlLock = nullptr;
 
 // This process's capture, from gir_start until its worker has ended and been
 // waited for.  Written by host threads under the lock, before the worker
@@ -130,13 +135,24 @@ static int StartCapture() {
     return outcome == kCaptureElsewhere ? 1 : 0;
 }
 
+// Like the critical section it replaces, the mutex may be taken again by
+// the thread that holds it: a message answered while that thread waits for
+// the worker may call back into the plug-in.  A host thread that ended
+// holding it leaves it abandoned, and the turn passes on.
+static bool TakeTurn() {
+    DWORD result = WaitAnsweringSentMessages(1, &g_controlLock, INFINITE);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+}
+
+static void EndTurn() { ReleaseMutex(g_controlLock); }
+
 int WINAPI gir_start(void) {
     // From inside an event: capture runs, unless the host has just stopped
     // it, and it cannot restart until this very thread has ended.
     if (OnCaptureWorker()) return StopRequested(g_capture) ? 0 : 1;
-    EnterCriticalSection(&g_controlLock);
+    if (!TakeTurn()) return 0;
     int result = StartCapture();
-    LeaveCriticalSection(&g_controlLock);
+    EndTurn();
     return result;
 }
 
@@ -147,15 +163,19 @@ int WINAPI gir_stop(void) {
         RequestStop(g_capture, kStopNow);
         return 1;
     }
-    EnterCriticalSection(&g_controlLock);
+    // A turn that cannot be waited for leaves nothing this thread could do.
+    if (!TakeTurn()) return 1;
     if (g_capture) FinishCapture(kStopTimeoutMs);
-    LeaveCriticalSection(&g_controlLock);
+    EndTurn();
     return 1;
 }
 
 int WINAPI gir_close(void) { return gir_stop(); }
 
-void InitializeCaptureControl() { InitializeCriticalSection(&g_controlLock); }
+bool InitializeCaptureControl() {
+    g_controlLock = CreateMutexA(nullptr, FALSE, nullptr);
+    return g_controlLock != nullptr;
+}
 
 void ReleaseCaptureControl(bool processEnding) {
     // At process exit the other threads are already gone and the memory goes
@@ -167,5 +187,6 @@ void ReleaseCaptureControl(bool processEnding) {
         FreeCaptureSession(g_capture);
         g_capture = nullptr;
     }
-    DeleteCriticalSection(&g_controlLock);
+    CloseHandle(g_controlLock);
+    g_controlLock = nullptr;
 }

@@ -6,5 +6,6 @@
 
 // As the library comes and goes: the lock that keeps two host threads from
 // starting or stopping at once, and what a finished capture left behind.
-void InitializeCaptureControl();
+// False when the lock cannot be made: the library then refuses to load.
+bool InitializeCaptureControl();
 void ReleaseCaptureControl(bool processEnding);

@@ -10,8 +10,7 @@ BOOL LibraryEntry(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
         g_pluginModule.instance = instance;
         if (!g_pluginModule.IsConstructed()) return FALSE;
-        InitializeCaptureControl();
-        return TRUE;
+        return InitializeCaptureControl() ? TRUE : FALSE;
     }
     if (reason == DLL_PROCESS_DETACH) ReleaseCaptureControl(reserved != nullptr);
     return TRUE;

@@ -24,6 +24,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -67,17 +68,34 @@ struct RawInput {
 
 std::mutex g_lock;
 std::map<DWORD, Queue> g_queues;
-std::map<std::string, WNDCLASSEXA> g_classes;
+// A registered class and its atom.
+struct WindowClass {
+    WNDCLASSEXA info;
+    ATOM atom;
+};
+
+std::map<std::string, WindowClass> g_classes;
 std::map<HWND, Window> g_windows;
 std::map<HRAWINPUT, RawInput> g_rawInputs;
 std::vector<RAWINPUTDEVICE> g_devices;
 UINT g_entrySize = 0;
 bool g_shortenFetch = false;
 UINT g_shortenedSize = 0;
-ATOM g_nextAtom = 0xC000;
 std::atomic<long> g_callsIntoUnloadedCode{0};
 
 Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
+
+// Class atoms lie in 0xC000-0xFFFF and go back to the atom table with their
+// class, so a process may register and unregister classes without end, and
+// a class it registered never gets 0, which means failure.  0 here: every
+// atom is taken.
+ATOM FreeClassAtom() {
+    std::set<ATOM> taken;
+    for (const auto& windowClass : g_classes) taken.insert(windowClass.second.atom);
+    for (unsigned atom = 0xC000; atom <= 0xFFFF; ++atom)
+        if (!taken.count(static_cast<ATOM>(atom))) return static_cast<ATOM>(atom);
+    return 0;
+}
 
 bool Matches(const MSG& msg, HWND window, UINT filterMin, UINT filterMax) {
     if (window && msg.hwnd != window) return false;
@@ -286,7 +304,7 @@ bool ClassInfo(const char* className, WNDCLASSEXA* info) {
     std::lock_guard<std::mutex> lock(g_lock);
     auto it = g_classes.find(className);
     if (it == g_classes.end()) return false;
-    *info = it->second;
+    *info = it->second.info;
     return true;
 }
 
@@ -421,11 +439,16 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
         SetError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
-    WNDCLASSEXA& stored = stub::g_classes[windowClass->lpszClassName];
-    stored = *windowClass;
+    ATOM atom = stub::FreeClassAtom();
+    if (!atom) {
+        SetError(ERROR_NOT_ENOUGH_MEMORY);
+        return 0;
+    }
+    WNDCLASSEXA stored = *windowClass;
     stored.lpszClassName = nullptr;  // the caller's text need not outlive the call
     stored.lpszMenuName = nullptr;
-    return stub::g_nextAtom++;
+    stub::g_classes[windowClass->lpszClassName] = stub::WindowClass{stored, atom};
+    return atom;
 }
 
 BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
@@ -474,10 +497,10 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
             return nullptr;
         }
         window = static_cast<HWND>(stub::detail::NewHandleValue());
-        proc = windowClass->second.lpfnWndProc;
+        proc = windowClass->second.info.lpfnWndProc;
         DWORD thread = CurrentThreadId();
         stub::g_windows[window] =
-            stub::Window{className, proc, thread, 0, windowClass->second.hInstance};
+            stub::Window{className, proc, thread, 0, windowClass->second.info.hInstance};
         stub::EnsureQueue(thread);
     }
     CREATESTRUCTA create{param, instance, menu,     parent, height,   width,

@@ -172,6 +172,10 @@ public:
         ClearHostCalls();
         baseline_ = TakeBaseline();
         if (!LibraryEntry(kInstance, DLL_PROCESS_ATTACH, nullptr)) return "the library refused to load";
+        // The loaded library keeps a handle of its own (its lock) until the
+        // detach.
+        long handlesUnloaded = baseline_.handles;
+        baseline_.handles = stub::OpenHandles();
         stub::FailCall(k_);
         BindRecordingHost();
 
@@ -186,6 +190,7 @@ public:
         BeginStep("library detach");
         LibraryEntry(kInstance, DLL_PROCESS_DETACH, nullptr);
         EndStep();
+        baseline_.handles = handlesUnloaded;
         NoteFailure();
         Expect(LeftOver().empty(), "after the library's detach: " + LeftOver());
         return fault_;

@@ -57,6 +57,7 @@ DWORD RunOnThread(DWORD(WINAPI* body)(LPVOID), LPVOID parameter = nullptr) {
 class Capture : public CaptureFixture {
 protected:
     void TearDown() override {
+        stub::UseVirtualTime(false);
         SetTriggerAction(nullptr);
         EXPECT_EQ(gir_stop(), 1);
         EXPECT_TRUE(WaitUntil(NoWorker));
@@ -286,6 +287,54 @@ TEST_F(Capture, ATriggerTalkingToTheStoppingThreadDoesNotStallTheStop) {
     size_t delivered = HostCalls().size();
     EXPECT_EQ(delivered, 5u);
     EXPECT_EQ(g_uiMessages.load(), 5);
+    DestroyWindow(g_uiWindow);
+}
+
+// The trigger talks to the UI thread while that thread waits for its turn
+// behind another host thread's stop, which in turn waits for this trigger.
+// The UI thread answers while it waits, so neither stop waits out its 3 s.
+// It once waited on a lock that answers nothing: the first stop gave up
+// after 3 s, and starts behind it returned 0 (issue 21's explorer).  On the
+// stand-in's virtual clock, a wait that nothing can end passes at once: a
+// stop that waits out its bound takes exactly 3000 ms, however loaded the
+// machine, and one that does not takes next to nothing.
+std::atomic<bool> g_uiStopping{false};
+std::atomic<long> g_otherStopMs{-1};
+
+DWORD WINAPI StopOnOtherHostThread(LPVOID) {
+    DWORD begun = GetTickCount();
+    EXPECT_EQ(gir_stop(), 1);
+    g_otherStopMs = static_cast<long>(GetTickCount() - begun);
+    return 0;
+}
+
+TEST_F(Capture, AThreadWaitingForItsTurnAnswersATriggerTalkingToIt) {
+    g_uiWindow = MakeHostWindow();
+    ASSERT_NE(g_uiWindow, nullptr);
+    g_uiMessages = 0;
+    g_uiStopping = false;
+    g_otherStopMs = -1;
+    stub::UseVirtualTime(true);
+    SetTriggerAction([] {
+        // Both host threads are inside gir_stop: the other one holds the
+        // turn and waits for this event, the UI thread waits for its turn.
+        WaitUntil([] { return g_uiStopping.load() && stub::BlockedThreads() >= 2; });
+        SendMessageA(g_uiWindow, WM_APP, 0, 0);
+    });
+    ASSERT_EQ(gir_start(), 1);
+    Press(HidReport({0x01, 0xCD, 0x00}));
+    ASSERT_TRUE(WaitForHostCalls(1));
+    HANDLE other = CreateThread(nullptr, 0, StopOnOtherHostThread, nullptr, 0, nullptr);
+    ASSERT_TRUE(WaitUntil([] { return stub::BlockedThreads() >= 1; }));
+    g_uiStopping = true;
+    DWORD begun = GetTickCount();
+    EXPECT_EQ(gir_stop(), 1);
+    EXPECT_LT(static_cast<long>(GetTickCount() - begun), 3000);
+    WaitForSingleObject(other, INFINITE);
+    CloseHandle(other);
+    EXPECT_GE(g_otherStopMs.load(), 0);
+    EXPECT_LT(g_otherStopMs.load(), 3000);
+    EXPECT_EQ(g_uiMessages.load(), 1);
     DestroyWindow(g_uiWindow);
 }
 

@@ -386,9 +386,14 @@ public:
         ClearHostCalls();
         ForgetRawInput();
         threads_ = ProcessThreadCount();
-        handle_ = NextHandleValue();
         std::string error;
         if (!LoadPluginExports(PluginBesideProgram(), &g_plugin, &error)) return error;
+        // Taken once the loaded DLL holds the one handle of its own (the
+        // lock host threads take turns on), and once this thread has made a
+        // wait that watches its queue, as waiting for a turn does: Wine
+        // gives a thread a handle for that on its first such wait.
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_SENDMESSAGE);
+        handle_ = NextHandleValue();
         if (!InstallRawInputServer(g_plugin.module)) return "the DLL does not import GetRawInputData";
         for (int id = 0; id < kSlotCount; ++id) {
             Slot& slot = g_table[id];

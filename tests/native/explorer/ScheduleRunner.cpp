@@ -418,6 +418,14 @@ void RunOpen(OpenRecord record) {
         std::lock_guard<std::mutex> lock(g_model);
         overlapped = g_opensInFlight++ > 0;
         call = g_lastOpenBegun = ++g_sequence;
+        // A record without a trigger takes effect inside gir_open, before
+        // this thread can tell the model: a stop running meanwhile may
+        // deliver the presses it owes to no one, and a press made meanwhile
+        // may go the same way.
+        if (record == OpenRecord::NoTrigger) {
+            g_binding = Binding::Unknown;
+            ForgiveUndelivered();
+        }
     }
     HostFunctions functions = HostRecord(record == OpenRecord::Good);
     int result = gir_open(0, 0, 0, record == OpenRecord::Null ? nullptr : &functions);
@@ -721,6 +729,12 @@ ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
     g_stringsBefore = stub::LiveStrings();
     stub::SetLibraryEntry(LibraryEntry, kInstance);
     if (!stub::LoadLibraryForHost()) ViolationUnlocked("the library did not load");
+    // A library loaded afresh has no trigger; this one is the same code with
+    // the same statics, still bound to the schedule before's record.  A
+    // schedule that never opens would deliver to that trigger, and fail in
+    // ways its replay, in a process of its own, cannot repeat.
+    HostFunctions unbound = HostRecord(false);
+    gir_open(0, 0, 0, &unbound);
     WNDCLASSEXA hostClass = {};
     hostClass.cbSize = sizeof hostClass;
     hostClass.lpfnWndProc = HostWindowProc;

@@ -23,3 +23,11 @@ kvo_explorer_regression(WndProcTrustsHostWindowSmallInt
 # with nothing bound, and called this delivery a fault.
 kvo_explorer_regression(UnloadWithoutStopThenLoadKeepsCapture
   "trigger=returns; T0 open(good); T2 start; T1 unload; T0 load; T0 press(remote x1)")
+
+# The trigger talks to T1 while T1 waits for its turn behind T0's stop, which
+# waits for that trigger.  A host thread waiting for its turn answered no
+# sent messages, so T0's stop gave up after its 3 s, the starts behind it
+# gave up and returned 0, and T1's stop took 12 s.  Found natively (84 of 300
+# replays there); host threads now answer sent messages while they wait.
+kvo_explorer_regression(TriggerTalksToAThreadWaitingForItsTurn
+  "trigger=sends(T1); T2 open(good); T0 start &; T0 stop &; T0 start &; T0 start &; T1 press(media x2); T1 stop &; T0 start &")
