@@ -123,15 +123,20 @@ std::string LastError(const std::string& what) {
     return what + " failed (error " + code + ")";
 }
 
-size_t DeviceIndex(const VirtualDeviceKind& kind) {
-    return static_cast<size_t>(&kind - VirtualDeviceKinds().data());
+// A device's product id is its place in the list, found by name so that a
+// caller's own copy of a kind (say, with another descriptor) keeps its id.
+DWORD ProductId(const VirtualDeviceKind& kind) {
+    const std::vector<VirtualDeviceKind>& kinds = VirtualDeviceKinds();
+    for (size_t i = 0; i < kinds.size(); ++i)
+        if (std::strcmp(kinds[i].name, kind.name) == 0) return static_cast<DWORD>(i + 1);
+    return 0x000F;  // the last of the test ids
 }
 
 bool WriteParameters(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKind& kind) {
     HKEY key = SetupDiCreateDevRegKeyW(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
     if (key == INVALID_HANDLE_VALUE) return false;
     DWORD vendor = kVendorId;
-    DWORD product = static_cast<DWORD>(DeviceIndex(kind) + 1);
+    DWORD product = ProductId(kind);
     std::wstring name = Wide(kind.name);
     bool ok =
         RegSetValueExW(key, KVO_VR_VALUE_DESCRIPTOR, 0, REG_BINARY, kind.descriptor.data(),
