@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstring>
 
 #include "VirtualReceiverProtocol.h"
 
@@ -29,14 +30,20 @@ std::vector<VirtualDeviceKind> MakeKinds() {
           0x81, 0x02,  //   input: one byte, 0-255
           0xC0},
          {}},
+        // The usages are arrays whose values run from 1 (0 is no key), as on
+        // many media keyboards.  Wine's hid.dll takes an array value v for
+        // usage Usage Minimum + v - 1 whatever the Logical Minimum, so with a
+        // minimum of 0 it would name 01 CD 00 usage 0xCC; with 1 it and
+        // Windows agree.  It also reads an array field a byte at a time:
+        // under Wine, 01 23 02 holds usages 0x23 and 0x02, not 0x223.
         {"media", "consumer control: report id 1 with a 16-bit usage, report id 2 with an 8-bit one", 0x0C, 0x01,
          true, 3,
          {0x05, 0x0C,  // consumer page
           0x09, 0x01,  // consumer control
           0xA1, 0x01,  // application collection
-          0x85, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x03, 0x19, 0x00, 0x2A, 0xFF, 0x03, 0x75, 0x10, 0x95, 0x01,
+          0x85, 0x01, 0x15, 0x01, 0x26, 0xFF, 0x03, 0x19, 0x01, 0x2A, 0xFF, 0x03, 0x75, 0x10, 0x95, 0x01,
           0x81, 0x00,  //   report id 1: one 16-bit usage
-          0x85, 0x02, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x19, 0x00, 0x2A, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+          0x85, 0x02, 0x15, 0x01, 0x26, 0xFF, 0x00, 0x19, 0x01, 0x2A, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
           0x81, 0x00,  //   report id 2: one 8-bit usage
           0xC0},
          {media("play", 0xCD), media("next", 0xB5), media("previous", 0xB6), media("stop", 0xB7),
@@ -116,15 +123,20 @@ std::string LastError(const std::string& what) {
     return what + " failed (error " + code + ")";
 }
 
-size_t DeviceIndex(const VirtualDeviceKind& kind) {
-    return static_cast<size_t>(&kind - VirtualDeviceKinds().data());
+// A device's product id is its place in the list, found by name so that a
+// caller's own copy of a kind (say, with another descriptor) keeps its id.
+DWORD ProductId(const VirtualDeviceKind& kind) {
+    const std::vector<VirtualDeviceKind>& kinds = VirtualDeviceKinds();
+    for (size_t i = 0; i < kinds.size(); ++i)
+        if (std::strcmp(kinds[i].name, kind.name) == 0) return static_cast<DWORD>(i + 1);
+    return 0x000F;  // the last of the test ids
 }
 
 bool WriteParameters(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKind& kind) {
     HKEY key = SetupDiCreateDevRegKeyW(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, nullptr, nullptr);
     if (key == INVALID_HANDLE_VALUE) return false;
     DWORD vendor = kVendorId;
-    DWORD product = static_cast<DWORD>(DeviceIndex(kind) + 1);
+    DWORD product = ProductId(kind);
     std::wstring name = Wide(kind.name);
     bool ok =
         RegSetValueExW(key, KVO_VR_VALUE_DESCRIPTOR, 0, REG_BINARY, kind.descriptor.data(),
@@ -163,6 +175,31 @@ bool RegisterDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKi
         return false;
     }
     return true;
+}
+
+// Whether the installed device has this build's report descriptor.  The
+// driver reads it when the device starts, so a device installed by an older
+// build keeps the old one until it is installed again.
+bool InstalledDescriptorIsCurrent(const VirtualDeviceKind& kind) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) return false;
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    bool current = false;
+    if (SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device)) {
+        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key != INVALID_HANDLE_VALUE) {
+            BYTE descriptor[KVO_VR_MAX_DESCRIPTOR];
+            DWORD type = 0, size = sizeof descriptor;
+            current = RegQueryValueExW(key, KVO_VR_VALUE_DESCRIPTOR, nullptr, &type, descriptor, &size) ==
+                          ERROR_SUCCESS &&
+                      type == REG_BINARY && size == kind.descriptor.size() &&
+                      std::memcmp(descriptor, kind.descriptor.data(), size) == 0;
+            RegCloseKey(key);
+        }
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return current;
 }
 
 }  // namespace
@@ -206,7 +243,10 @@ std::vector<BYTE> ReleaseReport(const std::vector<BYTE>& press, const VirtualDev
 }
 
 bool AddVirtualDevice(const VirtualDeviceKind& kind, const std::string& infPath, std::string* error) {
-    if (VirtualDeviceInstalled(kind)) return true;
+    if (VirtualDeviceInstalled(kind)) {
+        if (InstalledDescriptorIsCurrent(kind)) return true;
+        if (!RemoveVirtualDevice(kind, error)) return false;
+    }
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) {
         *error = LastError("SetupDiCreateDeviceInfoList");

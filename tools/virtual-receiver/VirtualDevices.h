@@ -35,7 +35,8 @@ std::vector<BYTE> ReleaseReport(const std::vector<BYTE>& press, const VirtualDev
 
 // Installs the device on a root-enumerated instance with the driver from
 // `infPath` (kvo_virtual_receiver.inf; the .sys beside it).  Adding a device
-// that is there already does nothing.
+// that is there already does nothing, unless it was installed with another
+// report descriptor (by an older build): then it is installed again.
 bool AddVirtualDevice(const VirtualDeviceKind& kind, const std::string& infPath, std::string* error);
 bool RemoveVirtualDevice(const VirtualDeviceKind& kind, std::string* error);
 bool VirtualDeviceInstalled(const VirtualDeviceKind& kind);
