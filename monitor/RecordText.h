@@ -5,7 +5,7 @@
 
 #include <string>
 
-// What the plug-in makes of a record, by the naming rules in the README:
+// What the plug-in makes of a record, by the naming rules in docs/host-contract.md:
 // an event name, or none and why ("release", "1-byte report", "keyboard"...).
 struct Outcome {
     std::string event;

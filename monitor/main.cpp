@@ -58,7 +58,7 @@ const char kUsage[] =
     "3 another program has the receiver (without --wait),\n"
     "4 --devices found no receiver or media-key device.\n";
 
-// Exit codes besides 0, documented with the others in the README.
+// Exit codes besides 0, documented with the others in docs/kvo-monitor.md.
 const int kExitError = 1;
 const int kExitBadOption = 2;
 const int kExitReceiverTaken = 3;
