@@ -1,7 +1,9 @@
 // The burst natively: N presses injected through the stand-in as fast as it
 // takes them, while the plug-in's worker reads and delivers, then gir_stop;
-// counts what arrived and in what order.  Exits non-zero if anything was lost
-// or reordered.
+// counts what arrived by the time it returned and in all, and in what order.
+// Exits non-zero if anything was lost, reordered or delivered after the stop
+// returned.
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +13,9 @@
 #include "stub_control.h"
 #include "support/Records.h"
 
-static long g_events = 0, g_outOfOrder = 0, g_last = 0;
+// Read by the main thread once the worker should have ended, and after.
+static std::atomic<long> g_events{0};
+static long g_outOfOrder = 0, g_last = 0;
 
 static int WINAPI Count(char* text, void*, int, int) {
     long sequence = std::strtol(text + 7, nullptr, 16);
@@ -35,7 +39,13 @@ int main(int argc, char** argv) {
         stub::InjectRawInput(record.data(), record.size());
     }
     gir_stop();
-    std::printf("sent %ld\ndelivered_before_stop_returned %ld\nout_of_order %ld\nworker_ended %s\n",
-                count, g_events, g_outOfOrder, stub::LiveThreads() == 0 ? "yes" : "no");
-    return g_events == count && g_outOfOrder == 0 ? 0 : 3;
+    long beforeStopReturned = g_events;
+    bool workerEnded = stub::LiveThreads() == 0;
+    // A delivery after the stop returned would show in the difference.
+    gir_close();
+    long inAll = g_events;
+    std::printf("sent %ld\ndelivered_before_stop_returned %ld\ndelivered_in_all %ld\nout_of_order %ld\n"
+                "worker_ended %s\n",
+                count, beforeStopReturned, inAll, g_outOfOrder, workerEnded ? "yes" : "no");
+    return beforeStopReturned == count && inAll == count && g_outOfOrder == 0 ? 0 : 3;
 }

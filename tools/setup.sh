@@ -3,7 +3,9 @@
 # Installs what the builds and tests need on a fresh Debian 12 machine.
 # Safe to run again: it installs only what is missing, and where nothing is
 # missing it says nothing.  A user who is not root gets the packages through
-# sudo; everything else stays theirs.
+# sudo, asked first: where it wants a password and there is no terminal to
+# ask it on, setup says what to do in one line and exits 1.  Everything
+# else stays theirs.
 # --fresh-machine: also what tools/fresh-machine needs (debootstrap).
 #
 # 32-bit Wine (wine32, and with it dpkg's i386 architecture) is installed only
@@ -80,6 +82,13 @@ if [ "$(id -u)" -eq 0 ]; then
   as_root=()
 elif command -v sudo >/dev/null; then
   as_root=(sudo)
+  # Asked now rather than at the first apt call: a sudo that wants a
+  # password and has no terminal to ask it on fails midway, in its own or
+  # apt's words.  Where there is a terminal, sudo asks there once.
+  if ! sudo -n true 2>/dev/null && ! { { : </dev/tty; } 2>/dev/null && sudo -v; }; then
+    echo "setup: installing ${all[*]} needs root, and sudo did not allow it without a password: run tools/setup.sh once in a terminal (sudo asks there), or as root" >&2
+    exit 1
+  fi
 else
   echo "setup: installing ${all[*]} needs root: run tools/setup.sh as root once, or install sudo" >&2
   exit 1
@@ -87,7 +96,16 @@ fi
 # Another apt (a second setup, unattended upgrades) may hold the locks.
 apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=300)
 said=$(mktemp -d)
-trap 'rm -rf "$said"' EXIT
+# An i386 architecture added for wine32 goes again on every way out but
+# wine32 installed: nothing would be installed for it, every later apt-get
+# update would fetch its lists, and the next run would no longer know it
+# had added it.
+added_i386=0
+remove_added_i386() {
+  [ $added_i386 -eq 1 ] || return 0
+  "${as_root[@]}" dpkg --remove-architecture i386 2>/dev/null || true
+}
+trap 'remove_added_i386; rm -rf "$said"' EXIT
 
 # apt-get update, a few times while some list fails: a mirror in mid-sync
 # usually is whole again within minutes.  Lists still failing are named once,
@@ -149,10 +167,9 @@ say_what_failed() {
 }
 
 echo "setup: installing ${all[*]}"
-added_i386=0
 if [ $wine32 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; then
-  "${as_root[@]}" dpkg --add-architecture i386
   added_i386=1
+  "${as_root[@]}" dpkg --add-architecture i386
 fi
 update_lists
 
@@ -166,11 +183,8 @@ if [ $wine32 -eq 1 ] && ! install_packages wine32:i386; then
   why="apt could not install wine32:i386 ($({ grep -E '^ *E: ' <<<"$apt_reason" || true; } | tail -1 | sed 's/^ *E: //'))"
   [ -z "$lists_failed" ] || why+="; package lists not downloaded: $lists_failed"
   { mkdir -p build && echo "$why" >$record; } 2>/dev/null || true
-  # An architecture nothing is installed for would only make every later
-  # apt-get update fetch its lists.
-  if [ $added_i386 -eq 1 ]; then
-    "${as_root[@]}" dpkg --remove-architecture i386 2>/dev/null || true
-  fi
   echo "setup: going on without 32-bit Wine: the win32 preset's Wine tests are skipped, saying why, and tools/demo uses the win64 build; tried again in an hour, or now after rm $record" >&2
+elif [ $wine32 -eq 1 ]; then
+  added_i386=0  # wine32 is installed for it: it stays
 fi
 exit 0

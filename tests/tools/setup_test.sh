@@ -2,7 +2,9 @@
 # tools/setup.sh against a fake apt and dpkg, and a faked answer of the
 # kernel (tools/wine-prefix kernel): what it installs, adds and says when the
 # kernel refuses 32-bit code, when a package list fails, when an install
-# fails, and when nothing is missing.  No network, no root, nothing installed.
+# fails, when sudo wants a password, and when nothing is missing.  It runs as
+# a user (a fake id) through a fake sudo, without a terminal.  No network, no
+# root, nothing installed.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
 t=$(mktemp -d)
@@ -21,14 +23,20 @@ echo "the kernel refuses 32-bit x86 code"; exit 1
 EOF
 chmod +x "$t/tree/tools/wine-prefix"
 
-# The machine's commands, but apt-get, dpkg, dpkg-query, sudo and sleep are
-# fakes that log their calls, and zip and unzip are missing.
+# The machine's commands, but apt-get, dpkg, dpkg-query, id, sudo and sleep
+# are fakes that log their calls, and zip and unzip are missing.
 ln -s /usr/bin/* "$t/bin/" 2>/dev/null || true
 ln -sf /usr/sbin/* "$t/bin/" 2>/dev/null || true
-rm -f "$t/bin/"{apt-get,dpkg,dpkg-query,sudo,sleep,zip,unzip}
+rm -f "$t/bin/"{apt-get,dpkg,dpkg-query,id,sudo,sleep,zip,unzip}
 fake() { printf '#!/bin/bash\necho "%s $*" >>"$FAKE_LOG"\n%s\n' "$1" "$2" >"$t/bin/$1"; chmod +x "$t/bin/$1"; }
 fake sleep ':'
-fake sudo 'exec "$@"'
+fake id '[ "$1" = -u ] && echo 1000 || exec /usr/bin/id "$@"'
+# -n and -v ask whether the user may: refused where a password is wanted.
+fake sudo '
+case $1 in
+  -n | -v) [ -z "$FAKE_SUDO_WANTS_PASSWORD" ] || exit 1; [ "$1" = -v ] && exit 0; shift ;;
+esac
+exec "$@"'
 fake dpkg '
 case $1 in
   --print-foreign-architectures) cat "$FAKE_ARCHS" ;;
@@ -54,8 +62,9 @@ exit 0'
 run_setup() { # SCENARIO: runs the set-up with the FAKE_* settings given
   scenario=$1
   : >"$t/log"
+  # setsid: no controlling terminal, as under CI, so sudo cannot ask.
   out=$(cd "$t/tree" && env PATH="$t/bin" FAKE_LOG="$t/log" FAKE_ARCHS="$t/archs" \
-    "${settings[@]}" tools/setup.sh 2>&1) && status=0 || status=$?
+    "${settings[@]}" setsid -w tools/setup.sh 2>&1 </dev/null) && status=0 || status=$?
 }
 calls() { grep -c "$1" "$t/log" || true; }
 apt_ran() { grep -qE '^(apt-get|dpkg|sudo) ' "$t/log"; }
@@ -76,7 +85,7 @@ rm "$t/bin/zip" "$t/bin/unzip"
 settings=(FAKE_KERNEL=refuses FAKE_LIST_FAILS=1)
 run_setup "kernel refuses, list fails"
 [ "$status" -eq 0 ] || fail "exit $status: $out"
-[ "$(calls 'apt-get.* update')" -eq 3 ] || fail "apt-get update ran $(calls 'apt-get.* update') times"
+[ "$(calls '^apt-get.* update')" -eq 3 ] || fail "apt-get update ran $(calls '^apt-get.* update') times"
 [ "$(grep -c 'file:/srv/empty' <<<"$out")" -eq 1 ] || fail "the failed list not named once: $out"
 grep -q 'apt-get.* install .*zip unzip$' "$t/log" || fail "zip and unzip not installed: $(cat "$t/log")"
 ! grep -qE 'add-architecture|apt-get.*wine32' "$t/log" || fail "i386 or wine32 asked for: $(cat "$t/log")"
@@ -92,6 +101,23 @@ grep -q 'zip : Depends: libfake1' <<<"$out" || fail "apt's unmet dependency not 
 grep -q 'E: Unable to correct problems' <<<"$out" || fail "apt's error not shown: $out"
 grep -q 'setup: run tools/setup.sh again later, or see what apt needs: apt-get install --no-install-recommends zip' \
   <<<"$out" || fail "no next step: $out"
+
+# sudo wants a password and there is no terminal: one line saying what to
+# do, exit 1, and nothing asked of apt or dpkg.
+settings=(FAKE_KERNEL=refuses FAKE_SUDO_WANTS_PASSWORD=1)
+run_setup "sudo wants a password"
+[ "$status" -eq 1 ] || fail "exit $status"
+[ "$out" = "setup: installing zip unzip needs root, and sudo did not allow it without a password: run tools/setup.sh once in a terminal (sudo asks there), or as root" ] ||
+  fail "said: $out"
+! grep -qE '^(apt-get|dpkg) ' "$t/log" || fail "ran: $(cat "$t/log")"
+
+# The kernel runs 32-bit code, so i386 is added for wine32, but a needed
+# package cannot be installed: exit 1, and i386 is gone again.
+settings=(FAKE_KERNEL=runs FAKE_UNINSTALLABLE=zip)
+run_setup "i386 added, then an install fails"
+[ "$status" -eq 1 ] || fail "exit $status: $out"
+grep -q 'dpkg --add-architecture i386' "$t/log" || fail "i386 not added: $(cat "$t/log")"
+[ ! -s "$t/archs" ] || fail "i386 left behind: $(cat "$t/archs")"
 
 # The kernel runs 32-bit code but wine32 cannot be installed while a list
 # fails: i386 added and removed again, the reason kept, exit 0; the next run

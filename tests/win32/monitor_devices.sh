@@ -162,7 +162,7 @@ grep -q 'expected' "$work/shown" && check "kvo-monitor's reading disagrees with 
 # The user guide's table of media-remote events: each name it gives is the
 # one kvo-monitor shows for that event.
 sed -n '/^The events a media remote gives/,/^Releasing a key/p' "$guide" |
-  sed -n 's/^  \([A-Za-z/+ ]*[a-z]\)  *\(KVO[0-9A-F]\{10\}\)$/\2 \1/p' >"$work/guide"
+  sed -n 's/^ *\([A-Za-z/+ ]*[a-z]\)  *\(KVO[0-9A-F]\{10\}\)$/\2 \1/p' >"$work/guide"
 [ "$(wc -l <"$work/guide")" -eq 7 ] || check "the user guide's table has $(wc -l <"$work/guide") media keys, not 7"
 while read -r event name; do
   named "$work/shown" 1209:0002 | grep -qxF "$event $name" ||

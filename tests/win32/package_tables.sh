@@ -5,7 +5,8 @@
 # in docs/, and two programs without debug sections whose tables are the
 # product's: the DLL's exports and imports as check_pe_tables.sh wants them,
 # and a monitor that needs no DLL but Windows' own (nothing of the MinGW
-# runtime to ship beside it).
+# runtime to ship beside it); the licence, and a notice for each third-party
+# part either program carries.
 set -uo pipefail
 source_dir=$1
 build_dir=$2
@@ -27,7 +28,7 @@ name=$(basename "$zip" -win32.zip)
 echo "package: $(basename "$zip"), $(stat -c %s "$zip") bytes"
 
 entries=$(unzip -Z1 "$zip")
-expected=$( (printf '%s\n' KVORemote.dll kvo-monitor.exe USER-GUIDE.txt SHA256SUMS
+expected=$( (printf '%s\n' KVORemote.dll kvo-monitor.exe USER-GUIDE.txt LICENSE THIRD-PARTY-NOTICES.txt SHA256SUMS
   cd "$source_dir" && ls samples/*.txt) | sed "s|^|$name/|" | LC_ALL=C sort)
 [ "$(echo "$entries" | LC_ALL=C sort)" = "$expected" ] ||
   check "zip entries:"$'\n'"$entries"$'\n'"expected:"$'\n'"$expected"
@@ -38,6 +39,34 @@ folder=$work/unpacked/$name
 [ "$(wc -l <"$folder/SHA256SUMS")" -eq $(($(echo "$expected" | wc -l) - 1)) ] ||
   check "SHA256SUMS does not list every other file"
 cmp -s "$folder/USER-GUIDE.txt" "$source_dir/docs/user-guide.md" || check "the user guide differs from docs/"
+for file in LICENSE THIRD-PARTY-NOTICES.txt; do
+  cmp -s "$folder/$file" "$source_dir/$file" || check "$file differs from the repository's"
+done
+
+# Each third-party part a program carries, told by its symbols in the build
+# the zip's stripped copy was made from, needs its notice: a [PART] heading
+# in THIRD-PARTY-NOTICES.txt with a copyright line under it.
+notices=$folder/THIRD-PARTY-NOTICES.txt
+has_notice() {
+  awk -v heading="[$1]" '$0 == heading { inside = 1; next } inside && /^\[.*\]$/ { inside = 0 }
+    inside && /Copyright/ { found = 1 } END { exit !found }' "$notices"
+}
+for program in KVORemote.dll kvo-monitor.exe; do
+  "$objdump" -t "$build_dir/bin/$program" | awk '{ print $NF }' >"$work/symbols"
+  carried=
+  while IFS='|' read -r part symbols; do
+    grep -qE "$symbols" "$work/symbols" || continue
+    carried+=" [$part]"
+    has_notice "$part" || check "$program carries $part but THIRD-PARTY-NOTICES.txt has no notice for it"
+  done <<'PARTS'
+MinGW-w64 runtime|pei386_runtime_relocator
+GCC runtime libraries|^___chkstk_ms$|^__Unwind_|^__ZNSt|^___cxa_
+gdtoa|^___gdtoa$|^___strtodg$
+winpthreads|^_pthread_(create|mutex_lock|cond_wait|once)$
+USB ID Repository|^_kUsbIdsVersion$
+PARTS
+  echo "$program carries:$carried"
+done
 
 for program in KVORemote.dll kvo-monitor.exe; do
   sections=$("$objdump" -h "$folder/$program" | awk '$2 ~ /^\.debug/ { print $2 }' | tr '\n' ' ')
