@@ -8,6 +8,7 @@
 
 #include "DeviceIdentity.h"
 #include "UsbIds.h"
+#include "capture/CaptureConstants.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ std::string UsageHex(unsigned short usage) {
 }
 
 std::string CollectionName(unsigned short page, unsigned short usage) {
-    if (page == kReceiverPage && usage == 0x88) return "receiver page: the receiver's own collection";
+    if (page == kReceiverUsagePage && usage == kReceiverUsage) return "receiver page: the receiver's own collection";
     if (page == kReceiverPage) return "receiver page: usage " + UsageHex(usage);
     return UsagePageName(page) + ": " + UsageName(page, usage);
 }
@@ -87,7 +88,8 @@ bool ReadDeviceList(std::vector<RAWINPUTDEVICELIST>* devices) {
 }  // namespace
 
 bool PluginHears(unsigned short usagePage, unsigned short usage) {
-    return (usagePage == kReceiverPage && usage == 0x88) || (usagePage == 0x0C && usage == 0x01);
+    return (usagePage == kReceiverUsagePage && usage == kReceiverUsage) ||
+           (usagePage == kConsumerUsagePage && usage == kConsumerControlUsage);
 }
 
 int ListDevices() {

@@ -2,6 +2,9 @@
 
 #include <cstddef>
 #include <cstring>
+#include <vector>
+
+#include "capture/EventName.h"
 
 namespace {
 
@@ -24,10 +27,15 @@ std::string Hex(const BYTE* bytes, DWORD count, const char* separator) {
     return text;
 }
 
-bool IsRelease(const BYTE* report, DWORD size) {
-    for (DWORD i = 1; i < size; ++i)
-        if (report[i] != 0) return false;
-    return true;
+// The reasons read as the recording's comments and --all's lines say them.
+const char* SilenceReason(EventNameOutcome outcome) {
+    switch (outcome) {
+    case kNoReports: return "no report";
+    case kOneByteReports: return "1-byte report";
+    case kBlankReports: return "release";
+    case kTooManyBytes: return "too long";
+    default: return "";
+    }
 }
 
 std::string NonHidKind(const BYTE* record, UINT size) {
@@ -51,21 +59,16 @@ bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
     return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
 }
 
+// The plug-in's own rule, so that what is shown is what it sends.
 Outcome ExpectedOutcome(const BYTE* record, UINT size) {
     HidReports hid;
     if (!ReadHid(record, size, &hid)) return {std::string(), NonHidKind(record, size)};
-    if (hid.count == 0) return {std::string(), "no report"};
-    if (hid.size <= 1) return {std::string(), "1-byte report"};
-    std::string digits;
-    for (DWORD i = 0; i < hid.count; ++i) {
-        const BYTE* report = hid.bytes + static_cast<size_t>(i) * hid.size;
-        if (!IsRelease(report, hid.size)) digits += Hex(report, hid.size, "");
-    }
-    if (digits.empty()) return {std::string(), "release"};
-    std::string name = "KVO0000000000";
-    if (digits.size() > name.size()) return {digits, std::string()};
-    name.replace(name.size() - digits.size(), digits.size(), digits);
-    return {name, std::string()};
+    SIZE_T length;
+    EventNameOutcome outcome = MeasureEventName(hid.size, hid.count, hid.bytes, &length);
+    if (outcome != kEventNamed) return {std::string(), SilenceReason(outcome)};
+    std::vector<char> name(length + 1);
+    FormatEventName(hid.size, hid.count, hid.bytes, name.data());
+    return {std::string(name.data(), length), std::string()};
 }
 
 std::string ReplayLine(const BYTE* record, UINT size) {

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "capture/CaptureConstants.h"
+
 // The repository's version and date, as its header gives them.
 std::string UsbIdsVersion();
 
@@ -18,4 +20,4 @@ std::string UsagePageName(unsigned short page);
 // "Play/Pause", "Button 3", "receiver button 0D", "Consumer usage 0123".
 std::string UsageName(unsigned short page, unsigned short usage);
 
-const unsigned short kReceiverPage = 0xFFBC;
+const unsigned short kReceiverPage = kReceiverUsagePage;
