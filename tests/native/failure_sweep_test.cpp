@@ -35,7 +35,7 @@
 #include <vector>
 
 #include "RawInputRecords.h"
-#include "capture/CaptureWindow.h"
+#include "capture/CaptureConstants.h"
 #include "capture/LibraryEntry.h"
 #include "plugin/Exports.h"
 #include "plugin/TextConversion.h"

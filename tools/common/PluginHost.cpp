@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-static const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
+#include "capture/CaptureConstants.h"
 
 template <typename Proc>
 static bool FindExport(HMODULE module, const char* name, Proc* proc, std::string* error) {

@@ -13,7 +13,7 @@
 #include <thread>
 
 #include "RawInputRecords.h"
-#include "capture/CaptureWindow.h"
+#include "capture/CaptureConstants.h"
 #include "capture/LibraryEntry.h"
 #include "plugin/Exports.h"
 #include "stub_control.h"
