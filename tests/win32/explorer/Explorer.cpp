@@ -23,9 +23,10 @@
 
 #include "ImportPatch.h"
 #include "PluginHost.h"
-#include "RawInputRecords.h"
 #include "VirtualDevices.h"
 #include "capture/CaptureConstants.h"
+#include "support/HidReport.h"
+#include "support/HostProcess.h"
 #include "support/LeftBehind.h"
 
 namespace {
