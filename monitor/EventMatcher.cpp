@@ -12,12 +12,12 @@ std::string EventMatcher::WhyNone(const RecordDescription& seen) {
 
 void EventMatcher::WriteEvent(double ms, const std::string& event, int deviceNumber,
                               const RecordDescription* source) {
-    lines_->Event(++events_, ms, event, deviceNumber, source);
+    lines_->ShowEvent(++events_, ms, event, deviceNumber, source);
 }
 
 void EventMatcher::WriteSilent(const RecordDescription& seen, const std::string& why) {
     ++silent_;
-    lines_->Silent(seen, why);
+    lines_->ShowSilent(seen, why);
 }
 
 // Writes the silent records at the front of the queue.

@@ -16,9 +16,9 @@
 class MatchedLines {
 public:
     // `source` is the record the event came from; null if none was seen.
-    virtual void Event(long count, double ms, const std::string& event, int deviceNumber,
+    virtual void ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
                        const RecordDescription* source) = 0;
-    virtual void Silent(const RecordDescription& seen, const std::string& why) = 0;
+    virtual void ShowSilent(const RecordDescription& seen, const std::string& why) = 0;
 
 protected:
     ~MatchedLines() = default;

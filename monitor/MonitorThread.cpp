@@ -81,13 +81,13 @@ void MonitorThread::OnDeviceChange(WPARAM change, LPARAM data) {
 
 // Every event shows; a silent message only with --all.  The recording
 // keeps both.
-void MonitorThread::Event(long count, double ms, const std::string& event, int deviceNumber,
+void MonitorThread::ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
                           const RecordDescription* source) {
     PrintEventLine(count, ms, event, deviceNumber, source);
     if (recording_ && source) RecordEvent(recording_, *source, event);
 }
 
-void MonitorThread::Silent(const RecordDescription& seen, const std::string& why) {
+void MonitorThread::ShowSilent(const RecordDescription& seen, const std::string& why) {
     if (showSilent_) PrintSilentLine(seen, why);
     if (recording_) RecordSilence(recording_, seen, why);
 }

@@ -42,9 +42,9 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void OnDeviceChange(WPARAM change, LPARAM data);
-    void Event(long count, double ms, const std::string& event, int deviceNumber,
+    void ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
                const RecordDescription* source) override;
-    void Silent(const RecordDescription& seen, const std::string& why) override;
+    void ShowSilent(const RecordDescription& seen, const std::string& why) override;
 
     bool showSilent_;
     std::FILE* recording_;  // may be null; the caller's to close

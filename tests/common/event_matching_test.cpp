@@ -14,10 +14,10 @@ namespace {
 class Lines : public MatchedLines {
 public:
     std::vector<std::string> written;
-    void Event(long count, double, const std::string& event, int, const RecordDescription* source) override {
+    void ShowEvent(long count, double, const std::string& event, int, const RecordDescription* source) override {
         written.push_back(std::to_string(count) + " " + event + " from " + (source ? source->report : "nothing"));
     }
-    void Silent(const RecordDescription& seen, const std::string& why) override {
+    void ShowSilent(const RecordDescription& seen, const std::string& why) override {
         written.push_back("- " + seen.report + " (" + why + ")");
     }
 };
