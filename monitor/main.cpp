@@ -13,13 +13,17 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
+#include "ConsoleStop.h"
 #include "DeviceList.h"
 #include "IgnoredDevices.h"
-#include "MonitorLog.h"
+#include "Inbox.h"
+#include "MonitorThread.h"
 #include "PluginHost.h"
 #include "RawInputServer.h"
 #include "RawInputTap.h"
 #include "ReceiverHolder.h"
+#include "RecordingFile.h"
 #include "ReplayFile.h"
 #include "UsbIds.h"
 #include "plugin/KVORemoteVersion.rh"
@@ -137,14 +141,10 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     return true;
 }
 
-DWORD g_mainThread = 0;
-// Set by Ctrl-C, for a wait that is not a message loop.  Manual reset: once
-// interrupted, the monitor only ends.
-HANDLE g_interrupted = nullptr;
-
-// The plug-in calls this on its worker thread, once per event.
+// The plug-in calls this on its worker thread, once per event; the line is
+// written on this program's own thread.
 int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
-    LogEvent(text, deviceNumber);
+    PostEvent(text, deviceNumber);
     return 0;
 }
 
@@ -157,36 +157,9 @@ bool OpenRecording(const std::string& path, std::FILE** file, std::string* error
     return false;
 }
 
-void WriteRecordingHeader(std::FILE* file, const PluginExports& plugin) {
-    std::fprintf(file,
-                 "# Raw input messages that %s %s received, recorded by kvo-monitor.\n"
-                 "# Replay:  kvo-monitor --replay THIS-FILE\n"
-                 "# After each message: the event it gave (\"none\" and why if it gave none),\n"
-                 "# milliseconds since capture started, and the device that sent it.\n\n",
-                 PluginText(plugin.name).c_str(), PluginText(plugin.version).c_str());
-    std::fflush(file);
-}
-
-// Ctrl-C arrives on a thread of its own; the thread that owns the capture
-// window must be the one to stop capture, so it is told to leave its loop.
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
-        return FALSE;
-    SetEvent(g_interrupted);
-    PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
-    return TRUE;
-}
-
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
-// The capture window lives on this thread: its messages are pumped here
-// until Ctrl-C posts WM_QUIT.
+// kvo-monitor's own window lives on this thread: the records and events
+// handed to it and the device notifications are taken here until Ctrl-C
+// posts WM_QUIT.
 void RunLive() {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -197,7 +170,9 @@ void RunLive() {
 
 // Each recorded message takes the road a real one takes: WM_INPUT to the
 // capture window, whose procedure reads the record through GetRawInputData.
-bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::string* error) {
+// A stop asked for ends it before the next message, in a pace's wait too.
+bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, MonitorThread* monitor,
+               std::string* error) {
     HWND window = FindOwnCaptureWindow();
     if (!window) {
         *error = "gir_start succeeded but made no capture window";
@@ -207,12 +182,14 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
     // real one.
     SetRawInputWindow(window);
     for (size_t i = 0; i < messages.size(); ++i) {
-        if (i > 0 && paceMs) Sleep(paceMs);
-        PumpMessages();
-        // The window's procedure reads the record before SendMessage returns.
-        SetReplayNames(messages[i].names);
+        if (!WaitUnlessStopped(i > 0 ? paceMs : 0) || !PumpMessages()) break;
         SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
                      reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
+        // The window's procedure read the record before SendMessage
+        // returned: it is shown with the names recorded with it, and the
+        // server need not keep it.
+        ForgetRawInput();
+        monitor->TakeInbox(messages[i].names);
     }
     PumpMessages();
     return true;
@@ -258,7 +235,7 @@ CaptureOutcome WaitForReceiver(const PluginExports& plugin) {
                 NameHolder(holder).c_str());
     std::fflush(stdout);
     for (;;) {
-        if (!WaitForHolderToLetGo(holder, g_interrupted)) return kInterrupted;
+        if (!WaitForHolderToLetGo(holder, ConsoleStopEvent())) return kInterrupted;
         CaptureOutcome outcome = StartCapture(plugin);
         if (outcome != kReceiverTaken) return outcome;
         holder = OtherCapturingProcess();
@@ -272,10 +249,12 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
         return Fail("the plug-in does not import GetRawInputData; cannot replay");
     // Over the replay server, if there is one: the tap sees what it serves.
-    if (!InstallRawInputTap(plugin.module, LogPluginRecord))
+    if (!InstallRawInputTap(plugin.module, PostPluginRecord))
         return Fail("the plug-in does not import GetRawInputData; cannot see its records");
-    StartMonitorLog(options.all, recording);
-    if (recording) WriteRecordingHeader(recording, plugin);
+    MonitorThread monitor(options.all, recording);
+    if (!monitor.Open()) return Fail("cannot make kvo-monitor's window");
+    if (recording)
+        WriteRecordingHeader(recording, PluginText(plugin.name), PluginText(plugin.version));
 
     HostFunctions record;
     std::memset(&record, 0, sizeof record);
@@ -283,13 +262,7 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     record.eventTrigger = PrintEvent;
     if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
 
-    // This thread needs its message queue before Ctrl-C can post to it.
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    g_mainThread = GetCurrentThreadId();
-    g_interrupted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!g_interrupted) return Fail("cannot create an event for Ctrl-C");
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    if (!StartConsoleStop()) return Fail("cannot create an event for Ctrl-C");
 
     CaptureOutcome outcome = StartCapture(plugin);
     if (outcome == kReceiverTaken && options.wait) outcome = WaitForReceiver(plugin);
@@ -320,19 +293,18 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
         std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
                     options.replay.c_str());
         std::fflush(stdout);
-        replayed = RunReplay(messages, options.paceMs, &error);
+        replayed = RunReplay(messages, options.paceMs, &monitor, &error);
     }
 
     StopIgnoredDeviceWatch();
     // gir_stop lets the worker deliver everything already queued first.
     plugin.stop();
-    FinishMonitorLog();
+    monitor.Finish();
     plugin.close();
     if (options.all)
-        std::printf("stopped after %ld events, %ld silent messages\n",
-                    static_cast<long>(EventsLogged()), static_cast<long>(SilentLogged()));
+        std::printf("stopped after %ld events, %ld silent messages\n", monitor.Events(), monitor.Silent());
     else
-        std::printf("stopped after %ld events\n", static_cast<long>(EventsLogged()));
+        std::printf("stopped after %ld events\n", monitor.Events());
     return replayed ? 0 : Fail(error);
 }
 
@@ -382,5 +354,8 @@ int main(int argc, char** argv) {
 
     int status = Monitor(options, messages, plugin, recording);
     if (recording) std::fclose(recording);
+    std::fflush(stdout);
+    // A closed console window ends the process once this is said.
+    ConsoleStopDone();
     return status;
 }
