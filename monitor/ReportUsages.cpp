@@ -6,11 +6,12 @@ extern "C" {
 #include <hidpi.h>
 }
 
-#include <cstdio>
 #include <map>
 #include <set>
 #include <vector>
 
+#include "Hex.h"
+#include "ReceiverButtons.h"
 #include "RecordText.h"
 #include "UsbIds.h"
 
@@ -134,12 +135,6 @@ const DeviceReports& Description(HANDLE device) {
     return kept;
 }
 
-std::string Hex(unsigned long value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*lX", digits, value);
-    return text;
-}
-
 // A value as the device means it: sign-extended where its range goes below
 // zero.
 long SignedValue(const HIDP_VALUE_CAPS& cap, ULONG value) {
@@ -261,6 +256,12 @@ std::string NameReport(const DeviceReports& device, const BYTE* bytes, DWORD siz
     bool usesIds = !device.reportIds.count(0);
     UCHAR reportId = usesIds ? bytes[0] : 0;
     if (!device.reportIds.count(reportId)) return "(report id " + Hex(reportId, 2) + " unknown to the device)";
+    // The receiver's buttons are one code byte after the report id, as
+    // Media Center reads them.  Its published descriptor declares that byte
+    // an array of logical range 0 to 1, which a parser that honours the
+    // range reads as no key at all, so the parser is not asked.
+    if (device.caps.UsagePage == kReceiverPage && device.caps.Usage == kReceiverUsage)
+        return size > 1 && bytes[1] != 0 ? ReceiverButtonName(bytes[1]) : std::string();
 
     // The parser takes a writable buffer; the record is the caller's.
     std::vector<CHAR> report(bytes, bytes + size);

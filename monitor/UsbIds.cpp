@@ -1,7 +1,7 @@
 #include "UsbIds.h"
 
-#include <cstdio>
-
+#include "Hex.h"
+#include "ReceiverButtons.h"
 #include "UsbIdsTable.h"
 
 namespace {
@@ -12,12 +12,6 @@ const char* Find(const UsbIdsName* table, unsigned count, unsigned short page, u
     for (unsigned i = 0; i < count; ++i)
         if (table[i].page == page && table[i].id == id) return kUsbIdsText + table[i].name;
     return nullptr;
-}
-
-std::string Hex(unsigned value, int digits) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%0*X", digits, value);
-    return text;
 }
 
 bool IsVendorPage(unsigned short page) { return page >= 0xFF00; }
@@ -41,7 +35,9 @@ std::string UsagePageName(unsigned short page) {
 }
 
 std::string UsageName(unsigned short page, unsigned short usage) {
-    if (page == kReceiverPage) return "receiver button " + Hex(usage, 2);
+    if (page == kReceiverPage)
+        return usage <= 0xFF ? ReceiverButtonName(static_cast<unsigned char>(usage))
+                             : "receiver button " + Hex(usage, 2);
     const char* name = IsVendorPage(page) ? nullptr : Find(kUsages, kUsagesCount, page, usage);
     if (name) return name;
     // Buttons and ordinals are numbered, not named, past the first few.

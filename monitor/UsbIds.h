@@ -1,7 +1,7 @@
 // Names from the USB ID Repository (usb.ids, built in; see usb-ids.awk):
 // vendors, and the HID usage tables' pages and usages, in plain ASCII.
-// The receiver's own page, 0xFFBC, has no public names: its usages are the
-// receiver's buttons.
+// The receiver's own page, 0xFFBC, is not in the repository: its usages are
+// the receiver's buttons, named as ReceiverButtons.h names them.
 #pragma once
 
 #include <string>
@@ -15,7 +15,9 @@ std::string VendorName(unsigned short vendor);
 // Always some text: the repository's name, else what the id is
 // ("receiver page", "vendor page FF00", "page 0042").
 std::string UsagePageName(unsigned short page);
-// "Play/Pause", "Button 3", "receiver button 0D", "Consumer usage 0123".
+// "Play/Pause", "Button 3", "Media Center (receiver button 0D)",
+// "Consumer usage 0123".
 std::string UsageName(unsigned short page, unsigned short usage);
 
 const unsigned short kReceiverPage = 0xFFBC;
+const unsigned short kReceiverUsage = 0x88;

@@ -127,7 +127,7 @@ kvo_remote press media play
 wait_for "^ +1 +[0-9.]+ ms  KVO000001CD00  Play/Pause +device 80  $media  sent 01 CD 00$" \
          "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
 kvo_remote send remote 040D 0400
-wait_for "^ +2 +[0-9.]+ ms  KVO000000040D  receiver button 0D +device 80  $receiver  sent 04 0D$" \
+wait_for "^ +2 +[0-9.]+ ms  KVO000000040D  Media Center \(receiver button 0D\) +device 80  $receiver  sent 04 0D$" \
          "^ +- +[0-9.]+ ms  release +silent +$receiver  sent 04 00$"
 kvo_remote send other 0577
 wait_for "^ +- +[0-9.]+ ms  ignored +receiver button 77 +silent +from 1209:0005 \(Generic\) FFBC:0089( \"KVO virtual other\")?  sent 05 77$"
