@@ -55,7 +55,7 @@ bool FindKind(const std::string& name, const VirtualDeviceKind** kind, std::stri
 std::string ButtonNames(const VirtualDeviceKind& kind) {
     std::string names;
     if (kind.codeReportId) names = "a code byte in hex, 01 to FF";
-    for (const VirtualButton& button : kind.buttons) names += (names.empty() ? "" : ", ") + std::string(button.name);
+    for (const VirtualButton& button : kind.buttons) names += (names.empty() ? "" : ", ") + button.name;
     return names.empty() ? "none; use send" : names;
 }
 

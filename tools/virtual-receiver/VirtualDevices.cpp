@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ReceiverButtons.h"
 #include "VirtualReceiverProtocol.h"
 
 namespace {
@@ -24,12 +25,13 @@ struct MediaKey {
 const MediaKey kMediaKeys[] = {{"play", 0xCD}, {"next", 0xB5},     {"previous", 0xB6},   {"stop", 0xB7},
                                {"mute", 0xE2}, {"volume-up", 0xE9}, {"volume-down", 0xEA}};
 
-struct ReceiverButton {
-    const char* name;
-    BYTE code;
-};
-// TEMPORARY until the monitor's table lands.
-const ReceiverButton kReceiverButtons[] = {{"media-center", 0x0D}};
+// "Media Center" -> "media-center": a documented name as a user types it.
+std::string ButtonWord(const char* name) {
+    std::string word;
+    for (const char* c = name; *c; ++c)
+        word += *c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return word;
+}
 
 // The receiver's collection exactly as Microsoft's eHome documents give it.
 std::vector<BYTE> EhomeDescriptor(BYTE reportId = 0x02) {
@@ -54,10 +56,13 @@ std::vector<VirtualButton> MediaKeys(BYTE reportId) {
     return keys;
 }
 
-// The receiver's named buttons, each its code byte after `reportId`.
+// The receiver's buttons that have a documented name, named as kvo-monitor
+// names them, each its code byte after `reportId`.
 std::vector<VirtualButton> ReceiverButtons(BYTE reportId) {
     std::vector<VirtualButton> buttons;
-    for (const ReceiverButton& button : kReceiverButtons) buttons.push_back({button.name, {reportId, button.code}});
+    for (int code = 0; code < 256; ++code)
+        if (kReceiverButtonNames[code])
+            buttons.push_back({ButtonWord(kReceiverButtonNames[code]), {reportId, static_cast<BYTE>(code)}});
     return buttons;
 }
 

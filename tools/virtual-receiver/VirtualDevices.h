@@ -10,7 +10,7 @@
 #include <vector>
 
 struct VirtualButton {
-    const char* name;
+    std::string name;
     std::vector<BYTE> press;  // the report a press sends; its release has the same length, report id and zeros
 };
 
