@@ -156,11 +156,10 @@ wait_for stopped_first '^waiting: another program has the receiver: kvo-monitor.
 # process and Ctrl-C, and looks for the holder's window once a second.
 # Measured here, it used 0 ms in 5 s (the clock counts 10 ms ticks), and
 # all of its start-up, Wine's included, 30-60 ms (with both cores busy
-# beside it).  The bound, 250 ms
-# (5% of a core), lies far above both: start-up work that a loaded machine
-# delays into the window stays under it, since load stretches a process's
-# time but not its CPU; a wait that spins (5 s) or polls every millisecond
-# or so goes far over.
+# beside it).  The bound, 250 ms (5% of a core), lies far above both:
+# start-up work that a loaded machine delays into the window stays under
+# it, since load stretches a process's time but not its CPU; a wait that
+# spins (5 s) or polls every millisecond or so goes far over.
 startup=$(cpu_ticks stopped_first)
 sleep 5
 ticks=$(($(cpu_ticks stopped_first) - startup))
