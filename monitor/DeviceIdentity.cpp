@@ -5,21 +5,12 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include <cstdio>
-#include <map>
 #include <vector>
 
+#include "Hex.h"
 #include "UsbIds.h"
 
 namespace {
-
-// Made before main, so that every thread finds the lock ready.
-struct KnownDevices {
-    CRITICAL_SECTION lock;
-    std::map<HANDLE, std::string> text;
-    KnownDevices() { InitializeCriticalSection(&lock); }
-};
-KnownDevices g_known;
 
 // A console shows anything beyond printable ASCII in its own code page;
 // product strings are plain names, so anything else becomes '?'.
@@ -40,6 +31,16 @@ std::string DevicePath(HANDLE device) {
     if (GetRawInputDeviceInfoA(device, RIDI_DEVICENAME, name.data(), &length) ==
         static_cast<UINT>(-1))
         return std::string();
+    return name.data();
+}
+
+std::wstring WideDevicePath(HANDLE device) {
+    UINT length = 0;
+    if (GetRawInputDeviceInfoW(device, RIDI_DEVICENAME, nullptr, &length) != 0 || length == 0)
+        return std::wstring();
+    std::vector<WCHAR> name(length + 1, 0);
+    if (GetRawInputDeviceInfoW(device, RIDI_DEVICENAME, name.data(), &length) == static_cast<UINT>(-1))
+        return std::wstring();
     return name.data();
 }
 
@@ -80,45 +81,24 @@ std::string ProductString(HANDLE device) {
 }
 
 std::string VendorText(unsigned long vendor, unsigned long product) {
-    char ids[16];
-    std::snprintf(ids, sizeof ids, "%04lX:%04lX", vendor, product);
+    std::string ids = Hex(vendor, 4) + ":" + Hex(product, 4);
     std::string name = vendor <= 0xFFFF ? VendorName(static_cast<unsigned short>(vendor)) : "";
-    return name.empty() ? std::string(ids) : std::string(ids) + " (" + name + ")";
+    return name.empty() ? ids : ids + " (" + name + ")";
 }
 
-namespace {
-
-std::string LookUp(HANDLE device) {
+bool LookUpDevice(HANDLE device, std::string* text) {
     RID_DEVICE_INFO info = {};
     info.cbSize = sizeof info;
     UINT size = sizeof info;
     if (GetRawInputDeviceInfoA(device, RIDI_DEVICEINFO, &info, &size) == static_cast<UINT>(-1))
-        return "unknown device";
-    if (info.dwType == RIM_TYPEKEYBOARD) return "keyboard";
-    if (info.dwType == RIM_TYPEMOUSE) return "mouse";
-    char collection[16];
-    std::snprintf(collection, sizeof collection, "%04X:%04X", info.hid.usUsagePage,
-                  info.hid.usUsage);
-    std::string text = VendorText(info.hid.dwVendorId, info.hid.dwProductId) + " " + collection;
+        return false;
+    if (info.dwType != RIM_TYPEHID) {
+        *text = info.dwType == RIM_TYPEKEYBOARD ? "keyboard" : "mouse";
+        return true;
+    }
+    *text = VendorText(info.hid.dwVendorId, info.hid.dwProductId) + " " + Hex(info.hid.usUsagePage, 4) +
+            ":" + Hex(info.hid.usUsage, 4);
     std::string product = ProductString(device);
-    return product.empty() ? text : text + " \"" + product + "\"";
-}
-
-}  // namespace
-
-std::string DeviceText(HANDLE device) {
-    if (!device) return "recording";
-    EnterCriticalSection(&g_known.lock);
-    auto known = g_known.text.find(device);
-    std::string text = known != g_known.text.end() ? known->second : std::string();
-    LeaveCriticalSection(&g_known.lock);
-    if (!text.empty()) return text;
-
-    // Looked up outside the lock: a device's answer can take a moment, and
-    // two threads looking up one device at once get the same text.
-    text = LookUp(device);
-    EnterCriticalSection(&g_known.lock);
-    g_known.text[device] = text;
-    LeaveCriticalSection(&g_known.lock);
-    return text;
+    if (!product.empty()) *text += " \"" + product + "\"";
+    return true;
 }

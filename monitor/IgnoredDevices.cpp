@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "DeviceList.h"
-#include "MonitorLog.h"
+#include "Inbox.h"
 
 namespace {
 
@@ -76,7 +76,7 @@ void ReadIgnoredInput(HRAWINPUT rawInput) {
     std::vector<BYTE> record(size);
     UINT read = GetRawInputData(rawInput, RID_INPUT, record.data(), &size, sizeof(RAWINPUTHEADER));
     if (read != static_cast<UINT>(-1) && read >= sizeof(RAWINPUTHEADER))
-        LogIgnoredRecord(record.data(), read);
+        PostIgnoredRecord(record.data(), read);
 }
 
 LRESULT CALLBACK WatchWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -13,13 +13,16 @@
 #include <string>
 #include <vector>
 
+#include "Clock.h"
 #include "DeviceList.h"
 #include "IgnoredDevices.h"
-#include "MonitorLog.h"
+#include "Inbox.h"
+#include "MonitorThread.h"
 #include "PluginHost.h"
 #include "RawInputServer.h"
 #include "RawInputTap.h"
 #include "ReceiverHolder.h"
+#include "RecordingFile.h"
 #include "ReplayFile.h"
 #include "UsbIds.h"
 #include "plugin/KVORemoteVersion.rh"
@@ -142,9 +145,10 @@ DWORD g_mainThread = 0;
 // interrupted, the monitor only ends.
 HANDLE g_interrupted = nullptr;
 
-// The plug-in calls this on its worker thread, once per event.
+// The plug-in calls this on its worker thread, once per event; the line is
+// written on this program's own thread.
 int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
-    LogEvent(text, deviceNumber);
+    PostEvent(text, deviceNumber);
     return 0;
 }
 
@@ -155,16 +159,6 @@ bool OpenRecording(const std::string& path, std::FILE** file, std::string* error
     if (*file) return true;
     *error = "cannot write the recording " + path + ": " + std::strerror(errno);
     return false;
-}
-
-void WriteRecordingHeader(std::FILE* file, const PluginExports& plugin) {
-    std::fprintf(file,
-                 "# Raw input messages that %s %s received, recorded by kvo-monitor.\n"
-                 "# Replay:  kvo-monitor --replay THIS-FILE\n"
-                 "# After each message: the event it gave (\"none\" and why if it gave none),\n"
-                 "# milliseconds since capture started, and the device that sent it.\n\n",
-                 PluginText(plugin.name).c_str(), PluginText(plugin.version).c_str());
-    std::fflush(file);
 }
 
 // Ctrl-C arrives on a thread of its own; the thread that owns the capture
@@ -197,7 +191,8 @@ void RunLive() {
 
 // Each recorded message takes the road a real one takes: WM_INPUT to the
 // capture window, whose procedure reads the record through GetRawInputData.
-bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::string* error) {
+bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, MonitorThread* monitor,
+               std::string* error) {
     HWND window = FindOwnCaptureWindow();
     if (!window) {
         *error = "gir_start succeeded but made no capture window";
@@ -209,10 +204,11 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::st
     for (size_t i = 0; i < messages.size(); ++i) {
         if (i > 0 && paceMs) Sleep(paceMs);
         PumpMessages();
-        // The window's procedure reads the record before SendMessage returns.
-        SetReplayNames(messages[i].names);
         SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
                      reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
+        // The window's procedure read the record before SendMessage
+        // returned: it is shown with the names recorded with it.
+        monitor->TakeInbox(messages[i].names);
     }
     PumpMessages();
     return true;
@@ -272,10 +268,12 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
         return Fail("the plug-in does not import GetRawInputData; cannot replay");
     // Over the replay server, if there is one: the tap sees what it serves.
-    if (!InstallRawInputTap(plugin.module, LogPluginRecord))
+    if (!InstallRawInputTap(plugin.module, PostPluginRecord))
         return Fail("the plug-in does not import GetRawInputData; cannot see its records");
-    StartMonitorLog(options.all, recording);
-    if (recording) WriteRecordingHeader(recording, plugin);
+    MonitorThread monitor(options.all, recording);
+    if (!monitor.Open()) return Fail("cannot make kvo-monitor's window");
+    if (recording)
+        WriteRecordingHeader(recording, PluginText(plugin.name), PluginText(plugin.version));
 
     HostFunctions record;
     std::memset(&record, 0, sizeof record);
@@ -320,19 +318,18 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
         std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
                     options.replay.c_str());
         std::fflush(stdout);
-        replayed = RunReplay(messages, options.paceMs, &error);
+        replayed = RunReplay(messages, options.paceMs, &monitor, &error);
     }
 
     StopIgnoredDeviceWatch();
     // gir_stop lets the worker deliver everything already queued first.
     plugin.stop();
-    FinishMonitorLog();
+    monitor.Finish();
     plugin.close();
     if (options.all)
-        std::printf("stopped after %ld events, %ld silent messages\n",
-                    static_cast<long>(EventsLogged()), static_cast<long>(SilentLogged()));
+        std::printf("stopped after %ld events, %ld silent messages\n", monitor.Events(), monitor.Silent());
     else
-        std::printf("stopped after %ld events\n", static_cast<long>(EventsLogged()));
+        std::printf("stopped after %ld events\n", monitor.Events());
     return replayed ? 0 : Fail(error);
 }
 

@@ -1,0 +1,37 @@
+// What other threads hand to kvo-monitor's own thread: the records the
+// plug-in reads (through the tap, on its capture thread), the records of
+// devices it ignores (the ignored-device watch's thread), and its events
+// (its worker thread).  Handing over is a copy, a time and at most one
+// posted message, so the plug-in's read is not held up by anything
+// kvo-monitor does with the record.  Order is kept: a record is in before
+// the event the plug-in makes of it.
+#pragma once
+
+#include <windows.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+struct InboxItem {
+    enum Kind { kPluginRecord, kIgnoredRecord, kEvent };
+    Kind kind;
+    LONGLONG ticks;            // see Clock.h
+    std::vector<BYTE> record;  // records
+    std::string event;         // events: the name, and the host's device number
+    int deviceNumber;
+};
+
+// From now on an item that finds nothing waiting posts `message` to
+// `window`, which must take the inbox.
+void OpenInbox(HWND window, UINT message);
+// No more wake-ups; items still arrive, for TakeInbox.
+void CloseInbox();
+
+// Any thread.  PostPluginRecord is the tap's sink.
+void PostPluginRecord(const BYTE* record, UINT size);
+void PostIgnoredRecord(const BYTE* record, UINT size);
+void PostEvent(const char* name, int deviceNumber);
+
+// Everything handed over so far, oldest first.
+std::deque<InboxItem> TakeInbox();
