@@ -1,10 +1,9 @@
 #include "capture/CaptureWindow.h"
 
+#include "capture/CaptureConstants.h"
 #include "capture/CaptureThread.h"
 #include "capture/HandleRawInput.h"
 #include "plugin/Exports.h"
-
-const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
 
 // The worker's own capture window, and whether the worker is inside
 // CreateWindowExA making it.  WndProc is exported and a host may hand it any

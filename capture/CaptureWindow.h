@@ -6,8 +6,6 @@
 
 #include "capture/CaptureSession.h"
 
-extern const char kCaptureWindowClass[];
-
 // Registers the class unless this process already has it; false only when it
 // has not and cannot get it.
 bool RegisterCaptureWindowClass(HINSTANCE instance);

@@ -1,9 +1,6 @@
 #include "capture/RawInputRegistration.h"
 
-static const USHORT kReceiverUsagePage = 0xFFBC;
-static const USHORT kReceiverUsage = 0x88;
-static const USHORT kConsumerUsagePage = 0x000C;
-static const USHORT kConsumerControlUsage = 0x0001;
+#include "capture/CaptureConstants.h"
 
 static BOOL RegisterBoth(DWORD flags, HWND target) {
     RAWINPUTDEVICE devices[2];

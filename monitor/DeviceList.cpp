@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "DeviceIdentity.h"
+#include "Hex.h"
 #include "UsbIds.h"
+#include "capture/CaptureConstants.h"
 
 namespace {
 
@@ -44,23 +46,16 @@ bool Describe(const RAWINPUTDEVICELIST& device, Collection* collection) {
     return true;
 }
 
-std::string UsageHex(unsigned short usage) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", usage);
-    return text;
-}
-
 std::string CollectionName(unsigned short page, unsigned short usage) {
-    if (page == kReceiverPage && usage == 0x88) return "receiver page: the receiver's own collection";
-    if (page == kReceiverPage) return "receiver page: usage " + UsageHex(usage);
+    if (page == kReceiverUsagePage && usage == kReceiverUsage) return "receiver page: the receiver's own collection";
+    if (page == kReceiverPage) return "receiver page: usage " + Hex(usage, 4);
     return UsagePageName(page) + ": " + UsageName(page, usage);
 }
 
 void PrintCollection(const Collection& collection, bool heard) {
-    char usage[16];
-    std::snprintf(usage, sizeof usage, "%04X:%04X", collection.page, collection.usage);
+    std::string usage = Hex(collection.page, 4) + ":" + Hex(collection.usage, 4);
     std::string ids = collection.ids ? VendorText(collection.vendor, collection.product) : "----:----";
-    std::printf("  %-7s  %s  %s (%s)", heard ? "heard" : "ignored", ids.c_str(), usage,
+    std::printf("  %-7s  %s  %s (%s)", heard ? "heard" : "ignored", ids.c_str(), usage.c_str(),
                 CollectionName(collection.page, collection.usage).c_str());
     if (!collection.productString.empty()) std::printf("  \"%s\"", collection.productString.c_str());
     std::printf("\n");
@@ -87,7 +82,8 @@ bool ReadDeviceList(std::vector<RAWINPUTDEVICELIST>* devices) {
 }  // namespace
 
 bool PluginHears(unsigned short usagePage, unsigned short usage) {
-    return (usagePage == kReceiverPage && usage == 0x88) || (usagePage == 0x0C && usage == 0x01);
+    return (usagePage == kReceiverUsagePage && usage == kReceiverUsage) ||
+           (usagePage == kConsumerUsagePage && usage == kConsumerControlUsage);
 }
 
 int ListDevices() {

@@ -1,29 +1,33 @@
 #include "ExpectedEvent.h"
 
-#include "Hex.h"
+#include <vector>
+
 #include "RawInputRecord.h"
+#include "capture/EventName.h"
 
 namespace {
 
-bool IsRelease(const BYTE* report, DWORD size) {
-    for (DWORD i = 1; i < size; ++i)
-        if (report[i] != 0) return false;
-    return true;
+// The reasons read as the recording's comments and --all's lines say them.
+const char* SilenceReason(EventNameOutcome outcome) {
+    switch (outcome) {
+    case kNoReports: return "no report";
+    case kOneByteReports: return "1-byte report";
+    case kBlankReports: return "release";
+    case kTooManyBytes: return "too long";
+    default: return "";
+    }
 }
 
 }  // namespace
 
+// The plug-in's own rule, so that what is shown is what it sends.
 Outcome ExpectedOutcome(const BYTE* record, UINT size) {
     HidReports hid;
     if (!ReadHid(record, size, &hid)) return {std::string(), NonHidKind(record, size)};
-    if (hid.count == 0) return {std::string(), "no report"};
-    if (hid.size <= 1) return {std::string(), "1-byte report"};
-    std::string digits;
-    for (DWORD i = 0; i < hid.count; ++i)
-        if (!IsRelease(hid.Report(i), hid.size)) digits += HexBytes(hid.Report(i), hid.size, "");
-    if (digits.empty()) return {std::string(), "release"};
-    std::string name = "KVO0000000000";
-    if (digits.size() > name.size()) return {digits, std::string()};
-    name.replace(name.size() - digits.size(), digits.size(), digits);
-    return {name, std::string()};
+    SIZE_T length;
+    EventNameOutcome outcome = MeasureEventName(hid.size, hid.count, hid.bytes, &length);
+    if (outcome != kEventNamed) return {std::string(), SilenceReason(outcome)};
+    std::vector<char> name(length + 1);
+    FormatEventName(hid.size, hid.count, hid.bytes, name.data());
+    return {std::string(name.data(), length), std::string()};
 }

@@ -1,5 +1,6 @@
-// What the plug-in makes of a raw input record, by its own naming rule: an
-// event name, or none and why ("release", "1-byte report", "keyboard"...).
+// What the plug-in makes of a raw input record, by its own naming rule
+// (capture/EventName.h): an event name, or none and why ("release",
+// "1-byte report", "keyboard"...).
 #pragma once
 
 #include <windows.h>

@@ -81,7 +81,7 @@ std::string NameReport(const ReportLayout& layout, const BYTE* report, DWORD siz
     // Media Center reads them.  Its published descriptor declares that byte
     // an array of logical range 0 to 1, which a parser that honours the
     // range reads as no key at all, so the parser is not asked.
-    if (layout.page == kReceiverPage && layout.usage == kReceiverUsage)
+    if (layout.page == kReceiverUsagePage && layout.usage == kReceiverUsage)
         return size > 1 && report[1] != 0 ? ReceiverButtonName(report[1]) : std::string();
 
     ReportContent content;

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "capture/CaptureConstants.h"
+
 // The repository's version and date, as its header gives them.
 std::string UsbIdsVersion();
 
@@ -19,5 +21,4 @@ std::string UsagePageName(unsigned short page);
 // "Consumer usage 0123".
 std::string UsageName(unsigned short page, unsigned short usage);
 
-const unsigned short kReceiverPage = 0xFFBC;
-const unsigned short kReceiverUsage = 0x88;
+const unsigned short kReceiverPage = kReceiverUsagePage;

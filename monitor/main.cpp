@@ -179,8 +179,9 @@ void PumpMessages() {
     }
 }
 
-// The capture window lives on this thread: its messages are pumped here
-// until Ctrl-C posts WM_QUIT.
+// kvo-monitor's own window lives on this thread: the records and events
+// handed to it and the device notifications are taken here until Ctrl-C
+// posts WM_QUIT.
 void RunLive() {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

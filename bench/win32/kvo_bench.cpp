@@ -25,8 +25,9 @@
 
 #include "ImportPatch.h"
 #include "PluginHost.h"
-#include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/HidReport.h"
+#include "support/HostProcess.h"
 
 namespace {
 

@@ -19,6 +19,7 @@
 
 #include "PluginHost.h"
 #include "VirtualDevices.h"
+#include "capture/CaptureConstants.h"
 
 namespace {
 
@@ -52,13 +53,13 @@ HWND StartFloor() {
     RegisterClassA(&windowClass);
     HWND window = CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   windowClass.hInstance, nullptr);
-    RAWINPUTDEVICE device = {0xFFBC, 0x88, RIDEV_INPUTSINK, window};
+    RAWINPUTDEVICE device = {kReceiverUsagePage, kReceiverUsage, RIDEV_INPUTSINK, window};
     if (!window || !RegisterRawInputDevices(&device, 1, sizeof device)) return nullptr;
     return window;
 }
 
 void StopFloor(HWND window) {
-    RAWINPUTDEVICE device = {0xFFBC, 0x88, RIDEV_REMOVE, nullptr};
+    RAWINPUTDEVICE device = {kReceiverUsagePage, kReceiverUsage, RIDEV_REMOVE, nullptr};
     RegisterRawInputDevices(&device, 1, sizeof device);
     DestroyWindow(window);
 }

@@ -1,9 +1,11 @@
-// Event names from raw input records: the names a user sees for each press.
+// Event names from raw input records: the names a user sees for each press,
+// and why a message gives none.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "capture/EventName.h"
 #include "capture/HandleRawInput.h"
 #include "support/Records.h"
 #include "support/RecordingHost.h"
@@ -91,6 +93,36 @@ TEST_F(Decode, RecordsWhoseReportsDoNotFitAreDropped) {
     std::vector<BYTE> truncated = HidReport({0x04, 0x0D});
     truncated.resize(kMinimumRawInputSize - 1);
     EXPECT_EQ(Names(truncated), kNone);
+}
+
+// Why a message gives nothing: kvo-monitor shows the reason.
+TEST(EventName, SaysWhyThereIsNone) {
+    const BYTE reports[] = {0x01, 0x00, 0x02, 0x00};
+    SIZE_T length = 99;
+    EXPECT_EQ(MeasureEventName(2, 0, reports, &length), kNoReports);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(MeasureEventName(1, 4, reports, &length), kOneByteReports);
+    EXPECT_EQ(MeasureEventName(0, 4, reports, &length), kOneByteReports);
+    EXPECT_EQ(MeasureEventName(2, 2, reports, &length), kBlankReports);
+}
+
+// The plug-in formats up to 16 MiB of report bytes into one name, and no
+// more, however the bytes are split into reports.
+TEST(EventName, StopsAtTheSizeCap) {
+    const DWORD kCap = 0x1000000;
+    std::vector<BYTE> reports(kCap + 2, 0x11);
+    SIZE_T length = 0;
+    EXPECT_EQ(MeasureEventName(kCap, 1, reports.data(), &length), kEventNamed);
+    EXPECT_EQ(length, 2u * kCap);
+    EXPECT_EQ(MeasureEventName(kCap + 1, 1, reports.data(), &length), kTooManyBytes);
+    EXPECT_EQ(length, 0u);
+    EXPECT_EQ(MeasureEventName(2, kCap / 2 + 1, reports.data(), &length), kTooManyBytes);
+    // Blank reports do not count towards it.
+    for (size_t i = 1; i < reports.size(); i += 2) reports[i] = 0;
+    EXPECT_EQ(MeasureEventName(2, kCap / 2 + 1, reports.data(), &length), kBlankReports);
+    reports[1] = 0x22;
+    EXPECT_EQ(MeasureEventName(2, kCap / 2 + 1, reports.data(), &length), kEventNamed);
+    EXPECT_EQ(length, kShortEventNameLength);
 }
 
 TEST_F(Decode, NoCopyIsNoEvent) {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "RawInputRecords.h"
 #include "ReplayFile.h"
+#include "support/HidReport.h"
 
 namespace {
 

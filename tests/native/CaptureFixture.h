@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "capture/CaptureWindow.h"
+#include "capture/CaptureConstants.h"
 #include "capture/LibraryEntry.h"
 #include "plugin/Exports.h"
 #include "stub_control.h"

@@ -34,12 +34,12 @@
 #include <thread>
 #include <vector>
 
-#include "RawInputRecords.h"
-#include "capture/CaptureWindow.h"
+#include "capture/CaptureConstants.h"
 #include "capture/LibraryEntry.h"
 #include "plugin/Exports.h"
 #include "plugin/TextConversion.h"
 #include "stub_control.h"
+#include "support/HidReport.h"
 #include "support/RecordingHost.h"
 
 #if defined(__has_feature)

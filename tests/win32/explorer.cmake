@@ -8,7 +8,7 @@ add_executable(kvo_explorer
   support/LeftBehind.cpp)
 target_include_directories(kvo_explorer PRIVATE
   ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_SOURCE_DIR}/win32/explorer)
-target_link_libraries(kvo_explorer PRIVATE kvo_host_kit kvo_virtual_devices oleaut32)
+target_link_libraries(kvo_explorer PRIVATE kvo_host_test_support kvo_virtual_devices oleaut32)
 add_dependencies(kvo_explorer KVORemote)
 kvo_warnings(kvo_explorer)
 

@@ -3,7 +3,7 @@
 add_executable(kvo_failure_sweep win32/failure_sweep.cpp support/LeftBehind.cpp
   support/RecordingHost.cpp)
 target_include_directories(kvo_failure_sweep PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kvo_failure_sweep PRIVATE kvo_host_kit oleaut32)
+target_link_libraries(kvo_failure_sweep PRIVATE kvo_host_test_support oleaut32)
 add_dependencies(kvo_failure_sweep KVORemote)
 kvo_warnings(kvo_failure_sweep)
 add_test(NAME failure-sweep COMMAND kvo_failure_sweep)

@@ -36,8 +36,9 @@
 
 #include "ImportPatch.h"
 #include "PluginHost.h"
-#include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/HidReport.h"
+#include "support/HostProcess.h"
 #include "support/LeftBehind.h"
 #include "support/RecordingHost.h"
 

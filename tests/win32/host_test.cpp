@@ -19,9 +19,11 @@
 
 #include "ImportPatch.h"
 #include "PluginHost.h"
-#include "RawInputRecords.h"
 #include "RawInputServer.h"
+#include "support/HidReport.h"
+#include "support/HostProcess.h"
 #include "support/LeftBehind.h"
+#include "support/OffThreadReads.h"
 #include "support/RecordingHost.h"
 
 namespace {
@@ -54,7 +56,8 @@ BOOL WINAPI RecordRegistration(PCRAWINPUTDEVICE devices, UINT count, UINT size) 
 bool SubstituteRawInput() {
     void** registration =
         FindImportSlot(g_plugin.module, "USER32.dll", "RegisterRawInputDevices");
-    if (!registration || !InstallRawInputServer(g_plugin.module)) return false;
+    if (!registration || !InstallRawInputServer(g_plugin.module) || !CountOffThreadReads(g_plugin.module))
+        return false;
     g_realRegister = reinterpret_cast<RegisterProc>(
         PatchImportSlot(registration, reinterpret_cast<void*>(RecordRegistration)));
     return true;
@@ -155,7 +158,7 @@ protected:
         ASSERT_EQ(g_plugin.open(0, 0, 0, &record), 1);
         ClearHostCalls();
         SetTriggerAction(nullptr);
-        readsBefore_ = RawInputReadsFromOtherThreads();
+        readsBefore_ = OffThreadReads();
         threadsBefore_ = ProcessThreadCount();
     }
     void TearDown() override {
@@ -164,7 +167,7 @@ protected:
         EXPECT_EQ(FindOwnCaptureWindow(), nullptr);
         EXPECT_EQ(RegisteredRawInputCount(), 0u);
         EXPECT_EQ(ProcessThreadCount(), threadsBefore_);
-        EXPECT_EQ(RawInputReadsFromOtherThreads(), readsBefore_)
+        EXPECT_EQ(OffThreadReads(), readsBefore_)
             << "raw input must be read on the window's thread";
     }
     HWND Start() {

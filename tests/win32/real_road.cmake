@@ -2,7 +2,7 @@
 # receiver (tools/virtual-receiver).  The devices are installed once per run.
 add_executable(kvo_real_road_tests win32/real_road_test.cpp support/RecordingHost.cpp)
 target_include_directories(kvo_real_road_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(kvo_real_road_tests PRIVATE kvo_host_kit kvo_virtual_devices GTest::gtest)
+target_link_libraries(kvo_real_road_tests PRIVATE kvo_host_test_support kvo_virtual_devices GTest::gtest)
 add_dependencies(kvo_real_road_tests KVORemote kvo-remote)
 kvo_warnings(kvo_real_road_tests)
 

@@ -19,6 +19,7 @@
 
 #include "PluginHost.h"
 #include "VirtualDevices.h"
+#include "support/HostProcess.h"
 #include "support/RecordingHost.h"
 
 namespace {

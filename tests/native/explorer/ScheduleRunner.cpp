@@ -12,11 +12,11 @@
 #include <set>
 #include <thread>
 
-#include "RawInputRecords.h"
-#include "capture/CaptureWindow.h"
+#include "capture/CaptureConstants.h"
 #include "capture/LibraryEntry.h"
 #include "plugin/Exports.h"
 #include "stub_control.h"
+#include "support/HidReport.h"
 
 namespace {
 

@@ -23,8 +23,10 @@
 
 #include "ImportPatch.h"
 #include "PluginHost.h"
-#include "RawInputRecords.h"
 #include "VirtualDevices.h"
+#include "capture/CaptureConstants.h"
+#include "support/HidReport.h"
+#include "support/HostProcess.h"
 #include "support/LeftBehind.h"
 
 namespace {
@@ -316,8 +318,9 @@ LRESULT CALLBACK DrainWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 bool DrainHidRoad() {
     HWND window = CreateWindowExA(0, "KVOExplorerDrain", "", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
-    RAWINPUTDEVICE devices[kDrainDevices] = {{0xFFBC, 0x88, RIDEV_INPUTSINK, window},
-                                             {0x0C, 0x01, RIDEV_INPUTSINK, window}};
+    RAWINPUTDEVICE devices[kDrainDevices] = {
+        {kReceiverUsagePage, kReceiverUsage, RIDEV_INPUTSINK, window},
+        {kConsumerUsagePage, kConsumerControlUsage, RIDEV_INPUTSINK, window}};
     const char* names[kDrainDevices] = {"remote", "media"};
     const std::vector<BYTE> releases[kDrainDevices] = {{0x04, 0x00}, {0x01, 0x00, 0x00}};
     g_drain = HidDrain();
@@ -436,7 +439,7 @@ bool CaptureClassRegistered() {
     HMODULE module = GetModuleHandleA("KVORemote.dll");
     WNDCLASSEXA info;
     info.cbSize = sizeof info;
-    return module && GetClassInfoExA(module, "KVORemoteCaptureClass", &info);
+    return module && GetClassInfoExA(module, kCaptureWindowClass, &info);
 }
 
 int g_baseThreads = 0;

@@ -21,6 +21,7 @@
 #include "PluginHost.h"
 #include "ScheduleGenerator.h"
 #include "VirtualDevices.h"
+#include "support/HostProcess.h"
 
 namespace {
 

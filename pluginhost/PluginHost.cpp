@@ -1,10 +1,8 @@
 #include "PluginHost.h"
 
-#include <tlhelp32.h>
-
 #include <cstdio>
 
-static const char kCaptureWindowClass[] = "KVORemoteCaptureClass";
+#include "capture/CaptureConstants.h"
 
 template <typename Proc>
 static bool FindExport(HMODULE module, const char* name, Proc* proc, std::string* error) {
@@ -35,14 +33,10 @@ bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::stri
            FindExport(m, "WndProc", &plugin->wndProc, error);
 }
 
-std::string ProgramPath() {
+std::string PluginBesideProgram() {
     char path[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    return std::string(path, length);
-}
-
-std::string PluginBesideProgram() {
-    std::string program = ProgramPath();
+    std::string program(path, length);
     return program.substr(0, program.find_last_of("\\/") + 1) + "KVORemote.dll";
 }
 
@@ -64,25 +58,6 @@ DWORD OtherCapturingProcess() {
         if (process && process != GetCurrentProcessId()) return process;
     }
     return 0;
-}
-
-int CountCaptureWindows() {
-    int count = 0;
-    for (HWND window = FindWindowExA(nullptr, nullptr, kCaptureWindowClass, nullptr); window;
-         window = FindWindowExA(nullptr, window, kCaptureWindowClass, nullptr))
-        ++count;
-    return count;
-}
-
-int ProcessThreadCount() {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    int count = 0;
-    for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-        if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++count;
-    CloseHandle(snapshot);
-    return count;
 }
 
 std::string PluginText(GirTextProc proc) {

@@ -22,9 +22,6 @@ struct PluginExports {
 // says what failed (the load, or which export is missing).
 bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::string* error);
 
-// The running program's own path, to start it again as a second host.
-std::string ProgramPath();
-
 // KVORemote.dll beside the running program.
 std::string PluginBesideProgram();
 
@@ -36,12 +33,6 @@ HWND FindOwnCaptureWindow();
 // process has the receiver: it is between taking the receiver and making
 // its window, or between destroying its window and letting go.
 DWORD OtherCapturingProcess();
-
-// Capture windows on the desktop, whichever process made them.
-int CountCaptureWindows();
-
-// Threads of this process.
-int ProcessThreadCount();
 
 // Text from one of the plug-in's text exports, terminated whatever it wrote.
 std::string PluginText(GirTextProc proc);

@@ -21,6 +21,3 @@ void SetRawInputWindow(HWND window);
 // A handle for `record`, valid until ForgetRawInput.
 HRAWINPUT ServeRawInput(const std::vector<BYTE>& record);
 void ForgetRawInput();
-
-// Reads attempted from a thread other than the receiving one.
-LONG RawInputReadsFromOtherThreads();

@@ -23,10 +23,6 @@ std::vector<BYTE> HidRecord(DWORD sizeHid, DWORD count, const std::vector<BYTE>&
     return record;
 }
 
-std::vector<BYTE> HidReport(const std::vector<BYTE>& report) {
-    return HidRecord(static_cast<DWORD>(report.size()), 1, report);
-}
-
 // Keyboard and mouse records get a non-zero payload, so that a decoder that
 // took them for HID would speak.
 static std::vector<BYTE> DeviceRecord(DWORD type, size_t dataSize) {

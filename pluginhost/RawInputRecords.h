@@ -7,7 +7,5 @@
 
 // A HID record of `count` reports of `sizeHid` bytes each, one after another.
 std::vector<BYTE> HidRecord(DWORD sizeHid, DWORD count, const std::vector<BYTE>& reports);
-// One HID report per message, the common case for a remote.
-std::vector<BYTE> HidReport(const std::vector<BYTE>& report);
 std::vector<BYTE> KeyboardRecord();
 std::vector<BYTE> MouseRecord();

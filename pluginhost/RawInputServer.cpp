@@ -9,15 +9,12 @@ static const uintptr_t kFirstHandle = 0x7000;
 static std::mutex g_lock;
 static std::vector<std::vector<BYTE>> g_records;
 static LONG g_inputThread = 0;
-static LONG g_readsFromOtherThreads = 0;
 
 static UINT WINAPI ServedGetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data,
                                          PUINT size, UINT headerSize) {
     const UINT kFailed = static_cast<UINT>(-1);
-    if (GetCurrentThreadId() != static_cast<DWORD>(InterlockedCompareExchange(&g_inputThread, 0, 0))) {
-        InterlockedIncrement(&g_readsFromOtherThreads);
+    if (GetCurrentThreadId() != static_cast<DWORD>(InterlockedCompareExchange(&g_inputThread, 0, 0)))
         return kFailed;
-    }
     std::lock_guard<std::mutex> lock(g_lock);
     size_t index = reinterpret_cast<uintptr_t>(rawInput) - kFirstHandle;
     if (command != RID_INPUT || headerSize != sizeof(RAWINPUTHEADER) || !size ||
@@ -54,5 +51,3 @@ void ForgetRawInput() {
     std::lock_guard<std::mutex> lock(g_lock);
     g_records.clear();
 }
-
-LONG RawInputReadsFromOtherThreads() { return InterlockedCompareExchange(&g_readsFromOtherThreads, 0, 0); }
