@@ -66,6 +66,8 @@ std::vector<VirtualButton> ReceiverButtons(BYTE reportId) {
     return buttons;
 }
 
+// A device's product id is its place in this list: new devices go at its
+// end, so that the ids the tests expect stay put.
 std::vector<VirtualDeviceKind> MakeKinds() {
     auto bit = [](const char* name, BYTE mask) { return VirtualButton{name, {0x03, mask}}; };
     return {
@@ -121,7 +123,6 @@ std::vector<VirtualDeviceKind> MakeKinds() {
         // Minimum/Maximum range, so each is listed.  The same byte means
         // another key on another bitmap device, which is why only the
         // descriptor can name it: 03 08 is play/pause here, not usage 0x08.
-        // Added last: a device's product id is its place in this list.
         {"media-bitmap", "consumer control as a bitmap: report id 3, one bit per media key", 0x0C, 0x01, true, 2,
          {0x05, 0x0C,  // consumer page
           0x09, 0x01,  // consumer control
