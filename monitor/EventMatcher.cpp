@@ -1,8 +1,5 @@
 #include "EventMatcher.h"
 
-#include "ConsoleLines.h"
-#include "RecordingFile.h"
-
 bool EventMatcher::GivesEvent(const RecordDescription& seen) {
     return !seen.ignored && !seen.expected.event.empty();
 }
@@ -15,14 +12,12 @@ std::string EventMatcher::WhyNone(const RecordDescription& seen) {
 
 void EventMatcher::WriteEvent(double ms, const std::string& event, int deviceNumber,
                               const RecordDescription* source) {
-    PrintEventLine(++events_, ms, event, deviceNumber, source);
-    if (recording_ && source) RecordEvent(recording_, *source, event);
+    lines_->ShowEvent(++events_, ms, event, deviceNumber, source);
 }
 
 void EventMatcher::WriteSilent(const RecordDescription& seen, const std::string& why) {
     ++silent_;
-    if (showSilent_) PrintSilentLine(seen, why);
-    if (recording_) RecordSilence(recording_, seen, why);
+    lines_->ShowSilent(seen, why);
 }
 
 // Writes the silent records at the front of the queue.

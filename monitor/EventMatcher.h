@@ -7,16 +7,26 @@
 // silent read is written as soon as nothing before it still waits.
 #pragma once
 
-#include <cstdio>
 #include <deque>
 #include <string>
 
 #include "RecordDescription.h"
 
+// Where the matched lines go (the console and the recording).
+class MatchedLines {
+public:
+    // `source` is the record the event came from; null if none was seen.
+    virtual void ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
+                       const RecordDescription* source) = 0;
+    virtual void ShowSilent(const RecordDescription& seen, const std::string& why) = 0;
+
+protected:
+    ~MatchedLines() = default;
+};
+
 class EventMatcher {
 public:
-    // `recording` may be null; it stays the caller's to close.
-    EventMatcher(bool showSilent, std::FILE* recording) : showSilent_(showSilent), recording_(recording) {}
+    explicit EventMatcher(MatchedLines* lines) : lines_(lines) {}
 
     void AddRecord(RecordDescription seen);
     void AddEvent(double ms, const std::string& event, int deviceNumber);
@@ -34,8 +44,7 @@ private:
     void WriteWaitingSilence();
     size_t FindSource(const std::string& event) const;
 
-    bool showSilent_;
-    std::FILE* recording_;
+    MatchedLines* lines_;
     std::deque<RecordDescription> waiting_;
     long events_ = 0;
     long silent_ = 0;

@@ -8,8 +8,10 @@ extern "C" {
 }
 
 #include "Clock.h"
+#include "ConsoleLines.h"
 #include "Inbox.h"
 #include "RecordDescription.h"
+#include "RecordingFile.h"
 
 namespace {
 
@@ -75,6 +77,19 @@ void MonitorThread::OnDeviceChange(WPARAM change, LPARAM data) {
     const DEV_BROADCAST_DEVICEINTERFACE_W* device =
         reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header);
     devices_.DeviceChanged(device->dbcc_name);
+}
+
+// Every event shows; a silent message only with --all.  The recording
+// keeps both.
+void MonitorThread::ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
+                          const RecordDescription* source) {
+    PrintEventLine(count, ms, event, deviceNumber, source);
+    if (recording_ && source) RecordEvent(recording_, *source, event);
+}
+
+void MonitorThread::ShowSilent(const RecordDescription& seen, const std::string& why) {
+    if (showSilent_) PrintSilentLine(seen, why);
+    if (recording_) RecordSilence(recording_, seen, why);
 }
 
 void MonitorThread::TakeInbox(const std::string& replayNames) {

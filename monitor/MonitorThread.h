@@ -17,9 +17,10 @@
 #include "EventMatcher.h"
 #include "KnownDevices.h"
 
-class MonitorThread {
+class MonitorThread : private MatchedLines {
 public:
-    MonitorThread(bool showSilent, std::FILE* recording) : matcher_(showSilent, recording) {}
+    MonitorThread(bool showSilent, std::FILE* recording)
+        : showSilent_(showSilent), recording_(recording), matcher_(this) {}
     ~MonitorThread() { Close(); }
 
     // The window, the device notifications and the inbox's wake-ups; false
@@ -41,6 +42,12 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     void OnDeviceChange(WPARAM change, LPARAM data);
+    void ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
+               const RecordDescription* source) override;
+    void ShowSilent(const RecordDescription& seen, const std::string& why) override;
+
+    bool showSilent_;
+    std::FILE* recording_;  // may be null; the caller's to close
 
     HWND window_ = nullptr;
     HDEVNOTIFY notification_ = nullptr;

@@ -1,5 +1,6 @@
 #include "RecordDescription.h"
 
+#include "KnownDevices.h"
 #include "RawInputRecord.h"
 #include "UsageNames.h"
 

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "ExpectedEvent.h"
-#include "KnownDevices.h"
+
+class KnownDevices;
 
 struct RecordDescription {
     double ms;                 // since capture started, when it was read

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "Clock.h"
+#include "ConsoleStop.h"
 #include "DeviceList.h"
 #include "IgnoredDevices.h"
 #include "Inbox.h"
@@ -140,11 +141,6 @@ bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
     return true;
 }
 
-DWORD g_mainThread = 0;
-// Set by Ctrl-C, for a wait that is not a message loop.  Manual reset: once
-// interrupted, the monitor only ends.
-HANDLE g_interrupted = nullptr;
-
 // The plug-in calls this on its worker thread, once per event; the line is
 // written on this program's own thread.
 int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
@@ -161,24 +157,6 @@ bool OpenRecording(const std::string& path, std::FILE** file, std::string* error
     return false;
 }
 
-// Ctrl-C arrives on a thread of its own; the thread that owns the capture
-// window must be the one to stop capture, so it is told to leave its loop.
-BOOL WINAPI OnConsoleControl(DWORD type) {
-    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
-        return FALSE;
-    SetEvent(g_interrupted);
-    PostThreadMessageA(g_mainThread, WM_QUIT, 0, 0);
-    return TRUE;
-}
-
-void PumpMessages() {
-    MSG msg;
-    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        TranslateMessage(&msg);
-        DispatchMessageA(&msg);
-    }
-}
-
 // kvo-monitor's own window lives on this thread: the records and events
 // handed to it and the device notifications are taken here until Ctrl-C
 // posts WM_QUIT.
@@ -192,6 +170,7 @@ void RunLive() {
 
 // Each recorded message takes the road a real one takes: WM_INPUT to the
 // capture window, whose procedure reads the record through GetRawInputData.
+// A stop asked for ends it before the next message, in a pace's wait too.
 bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, MonitorThread* monitor,
                std::string* error) {
     HWND window = FindOwnCaptureWindow();
@@ -203,12 +182,13 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, Monitor
     // real one.
     SetRawInputWindow(window);
     for (size_t i = 0; i < messages.size(); ++i) {
-        if (i > 0 && paceMs) Sleep(paceMs);
-        PumpMessages();
+        if (!WaitUnlessStopped(i > 0 ? paceMs : 0) || !PumpMessages()) break;
         SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
                      reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
         // The window's procedure read the record before SendMessage
-        // returned: it is shown with the names recorded with it.
+        // returned: it is shown with the names recorded with it, and the
+        // server need not keep it.
+        ForgetRawInput();
         monitor->TakeInbox(messages[i].names);
     }
     PumpMessages();
@@ -255,7 +235,7 @@ CaptureOutcome WaitForReceiver(const PluginExports& plugin) {
                 NameHolder(holder).c_str());
     std::fflush(stdout);
     for (;;) {
-        if (!WaitForHolderToLetGo(holder, g_interrupted)) return kInterrupted;
+        if (!WaitForHolderToLetGo(holder, ConsoleStopEvent())) return kInterrupted;
         CaptureOutcome outcome = StartCapture(plugin);
         if (outcome != kReceiverTaken) return outcome;
         holder = OtherCapturingProcess();
@@ -282,13 +262,7 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     record.eventTrigger = PrintEvent;
     if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
 
-    // This thread needs its message queue before Ctrl-C can post to it.
-    MSG msg;
-    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
-    g_mainThread = GetCurrentThreadId();
-    g_interrupted = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (!g_interrupted) return Fail("cannot create an event for Ctrl-C");
-    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    if (!StartConsoleStop()) return Fail("cannot create an event for Ctrl-C");
 
     CaptureOutcome outcome = StartCapture(plugin);
     if (outcome == kReceiverTaken && options.wait) outcome = WaitForReceiver(plugin);
@@ -380,5 +354,8 @@ int main(int argc, char** argv) {
 
     int status = Monitor(options, messages, plugin, recording);
     if (recording) std::fclose(recording);
+    std::fflush(stdout);
+    // A closed console window ends the process once this is said.
+    ConsoleStopDone();
     return status;
 }

@@ -15,6 +15,8 @@
 // driver to the host trigger) for the first press and the median of the
 // nine later ones, and this thread's describing time for the same:
 //   run N inline first US later US  handed-over first US later US  describe first US later US
+// and at the end the same figures' medians over the runs, as "median".  A
+// first press is one sample a run: only the median over runs says much.
 #include <windows.h>
 
 #include <algorithm>
@@ -144,6 +146,12 @@ bool MeasureRun(const PluginExports& plugin, HANDLE device, bool inlineWay, Figu
     return true;
 }
 
+void PrintRow(const std::string& label, const double* row) {
+    std::printf("%s inline first %.0f later %.0f  handed-over first %.0f later %.0f  describe first %.0f later %.0f\n",
+                label.c_str(), row[0], row[1], row[2], row[3], row[4], row[5]);
+    std::fflush(stdout);
+}
+
 int Fail(const std::string& what) {
     std::fprintf(stderr, "kvo_monitor_bench: %s\n", what.c_str());
     return 1;
@@ -176,16 +184,20 @@ int main(int argc, char** argv) {
     record.eventTrigger = BenchTrigger;
     if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the record");
 
+    std::vector<std::vector<double>> columns(6);
     for (int run = 1; run <= runs; ++run) {
         Figures inlineLatency, inlineDescribing, latency, describing;
         if (!MeasureRun(plugin, device, true, &inlineLatency, &inlineDescribing) ||
             !MeasureRun(plugin, device, false, &latency, &describing))
             return Fail("the plug-in delivers nothing");
-        std::printf("run %d inline first %.0f later %.0f  handed-over first %.0f later %.0f  describe first %.0f later %.0f\n",
-                    run, inlineLatency.first, Median(inlineLatency.later), latency.first, Median(latency.later),
-                    describing.first, Median(describing.later));
-        std::fflush(stdout);
+        double row[6] = {inlineLatency.first, Median(inlineLatency.later), latency.first,
+                         Median(latency.later),     describing.first,   Median(describing.later)};
+        for (int i = 0; i < 6; ++i) columns[i].push_back(row[i]);
+        PrintRow("run " + std::to_string(run), row);
     }
+    double medians[6];
+    for (int i = 0; i < 6; ++i) medians[i] = Median(columns[i]);
+    PrintRow("median", medians);
     plugin.close();
     CloseHandle(device);
     CloseHandle(g_arrived);

@@ -160,5 +160,21 @@ grep -q 'stopped after 0 events' "$work/live" || check "live mode did not stop c
 grep -q "recording to .*live.rec" "$work/live" || check "live mode does not say where it records"
 grep -q '^# Replay:  kvo-monitor --replay' "$work/live.rec" || check "the live recording has no header"
 
+# Ctrl-C stops a paced replay before its next message, a minute away: the
+# first press is shown and recorded, and nothing after it is fed.
+"${runner[@]}" "$monitor" --replay "$samples/bitmap-session.txt" --pace 60000 \
+  --record "$work/paced.rec" >"$work/paced" 2>&1 &
+paced=$!
+for _ in $(seq 600); do grep -q KVO0000000308 "$work/paced" && break; sleep 0.1; done
+asked=$(date +%s%N)
+interrupt $paced || check "the paced replay did not start: $(cat "$work/paced")"
+wait $paced
+status=$?
+took=$((($(date +%s%N) - asked) / 1000000))
+echo "a replay paced 60000 ms stopped ${took} ms after Ctrl-C"
+[ $status -eq 0 ] || check "the paced replay exited $status after Ctrl-C"
+grep -q 'stopped after 1 events' "$work/paced" || check "the paced replay did not stop after its first press: $(cat "$work/paced")"
+[ "$(grep -c '^hid' "$work/paced.rec")" -eq 1 ] || check "the paced replay recorded other than its first press: $(cat "$work/paced.rec")"
+
 [ $fail -eq 0 ] && echo "kvo-monitor: all checks passed"
 exit $fail

@@ -446,17 +446,26 @@ TEST_F(HostCaptures, AnotherProcessNeitherStartsNorStopsARunningCapture) {
     EXPECT_EQ(HostEventNames()[0], "KVO000001CD00");
 }
 
+// Each child says when it waits for the start signal and when its gir_start
+// has returned.  Waiting for those rather than for a while keeps a child that
+// a loaded machine starts late from capturing after the other has let go.
+void WaitForBothChildren(HANDLE semaphore) {
+    for (int child = 0; child < 2; ++child) WaitForSingleObject(semaphore, 10000);
+}
+
 TEST_F(HostCaptures, RacingProcessesEndWithExactlyOneCapturer) {
     HANDLE go = CreateEventA(nullptr, TRUE, FALSE, "KVOTestRaceGo");
     HANDLE done = CreateEventA(nullptr, TRUE, FALSE, "KVOTestRaceDone");
+    HANDLE ready = CreateSemaphoreA(nullptr, 0, 2, "KVOTestRaceReady");
+    HANDLE started = CreateSemaphoreA(nullptr, 0, 2, "KVOTestRaceStarted");
     for (int round = 0; round < 4; ++round) {
         ResetEvent(go);
         ResetEvent(done);
         PROCESS_INFORMATION first = StartChild("race"), second = StartChild("race");
-        Sleep(300);  // both are waiting for the start signal
+        WaitForBothChildren(ready);
         SetEvent(go);
         // The capturer delivers its presses, then both wait to be let go.
-        Sleep(700);
+        WaitForBothChildren(started);
         SetEvent(done);
         DWORD codes[2] = {EndChild(first), EndChild(second)};
         EXPECT_EQ(codes[0] + codes[1], 30u) << "round " << round << ": " << codes[0] << ", "
@@ -464,6 +473,8 @@ TEST_F(HostCaptures, RacingProcessesEndWithExactlyOneCapturer) {
     }
     CloseHandle(go);
     CloseHandle(done);
+    CloseHandle(ready);
+    CloseHandle(started);
 }
 
 TEST_F(HostCaptures, OwnerThatExitsLeavesCaptureFree) {
@@ -502,10 +513,15 @@ bool WaitForLibraryToGo() {
 int RaceChild() {
     HANDLE go = OpenEventA(SYNCHRONIZE, FALSE, "KVOTestRaceGo");
     HANDLE done = OpenEventA(SYNCHRONIZE, FALSE, "KVOTestRaceDone");
-    if (!go || !done || !BindChildHost()) return 1;
+    HANDLE ready = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, "KVOTestRaceReady");
+    HANDLE started = OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, "KVOTestRaceStarted");
+    if (!go || !done || !ready || !started || !BindChildHost()) return 1;
+    ReleaseSemaphore(ready, 1, nullptr);
     WaitForSingleObject(go, 10000);
-    if (g_plugin.start() != 1) return 2;
+    int startedHere = g_plugin.start();
     HWND window = FindOwnCaptureWindow();
+    ReleaseSemaphore(started, 1, nullptr);
+    if (startedHere != 1) return 2;
     if (window) {
         for (size_t i = 1; i <= 3; ++i)
             if (!PressAndSee(window, HidReport({0x01, 0xCD, 0x00}), "KVO000001CD00", i)) return 3;

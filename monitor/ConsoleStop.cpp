@@ -1,0 +1,68 @@
+#include "ConsoleStop.h"
+
+// Windows gives a handler of a closed console window 5 s before it ends the
+// process; one that has not been told the end is done lets it go then.
+static const DWORD kCloseWaitMs = 5000;
+
+static DWORD g_captureThread = 0;
+static HANDLE g_stop = nullptr;
+static HANDLE g_done = nullptr;
+
+static HANDLE ManualResetEvent(HANDLE existing) {
+    if (existing) {
+        ResetEvent(existing);
+        return existing;
+    }
+    return CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+bool StartConsoleStop() {
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    g_captureThread = GetCurrentThreadId();
+    g_stop = ManualResetEvent(g_stop);
+    g_done = ManualResetEvent(g_done);
+    if (!g_stop || !g_done) return false;
+    SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+    return true;
+}
+
+HANDLE ConsoleStopEvent() { return g_stop; }
+
+void ConsoleStopDone() {
+    if (g_done) SetEvent(g_done);
+}
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+    if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
+        return FALSE;
+    SetEvent(g_stop);
+    PostThreadMessageA(g_captureThread, WM_QUIT, 0, 0);
+    if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(g_done, kCloseWaitMs);
+    return TRUE;
+}
+
+bool PumpMessages() {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (msg.message == WM_QUIT) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            return false;
+        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+    return true;
+}
+
+bool WaitUnlessStopped(DWORD ms) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD waited = GetTickCount() - start;
+        if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0) return false;
+        if (waited >= ms) return true;
+        DWORD woke = MsgWaitForMultipleObjects(1, &g_stop, FALSE, ms - waited, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) return false;
+        if (!PumpMessages()) return false;
+    }
+}
