@@ -8,6 +8,7 @@
 # whether stopped by Ctrl-C or killed; Ctrl-C ends a wait cleanly; a replay
 # needs the receiver too and says so the same way.
 # Times are printed, not asserted: a bound is there only for a real stall.
+# The CPU a wait uses is asserted, with a bound far from what it uses.
 set -uo pipefail
 remote=$1
 monitor=$2
@@ -151,10 +152,20 @@ busy_text "$work/replay.msg" "the replay"
 # --- --wait, then the first stops with Ctrl-C.
 start stopped_first --wait
 wait_for stopped_first '^waiting: another program has the receiver: kvo-monitor.exe \(process [0-9]+\); capturing as soon as it lets go'
-ticks=$(cpu_ticks stopped_first)
-sleep 3
-ticks=$(($(cpu_ticks stopped_first) - ticks))
-echo "--- waiting used $((ticks * 1000 / $(getconf CLK_TCK))) ms of CPU in 3 s"
+# Waiting uses no CPU to speak of: the monitor sleeps on the holder's
+# process and Ctrl-C, and looks for the holder's window once a second.
+# Measured here, it used 0 ms in 5 s (the clock counts 10 ms ticks), and
+# all of its start-up, Wine's included, 30-60 ms (with both cores busy
+# beside it).  The bound, 250 ms (5% of a core), lies far above both:
+# start-up work that a loaded machine delays into the window stays under
+# it, since load stretches a process's time but not its CPU; a wait that
+# spins (5 s) or polls every millisecond or so goes far over.
+startup=$(cpu_ticks stopped_first)
+sleep 5
+ticks=$(($(cpu_ticks stopped_first) - startup))
+tick_ms=$((1000 / $(getconf CLK_TCK)))
+echo "--- waiting used $((ticks * tick_ms)) ms of CPU in 5 s; start-up $((startup * tick_ms)) ms"
+[ $((ticks * tick_ms)) -le 250 ] || check "--wait used $((ticks * tick_ms)) ms of CPU in 5 s of waiting"
 began=$(now_ms)
 signal INT first || check "the first monitor was not running"
 wait_for stopped_first '^capturing'

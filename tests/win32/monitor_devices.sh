@@ -2,14 +2,17 @@
 # monitor_devices.sh KVO_REMOTE MONITOR USER_GUIDE RUNNER...
 # kvo-monitor live, as a user first meets it, with real presses from the
 # virtual receiver through Wine's HID stack: devices the plug-in hears (media
-# keys as codes and as a bitmap, and the receiver's own collection) and one
-# it ignores.
+# keys as 8- and 16-bit codes, as a bitmap and as a value array; the
+# receiver's own collection, also as Microsoft publishes it) and one it
+# ignores, and a device swapped for another while it runs.
 #
 # A user first asks whether the receiver is seen at all (--devices, here and
 # in a prefix with nothing plugged in); then presses keys: each event names
 # the keys as the device's own descriptor describes them (the same names for
 # an array's codes and a bitmap's bits, and the names the user guide gives),
-# the device it came from and the bytes it sent; --all shows the releases
+# the device it came from and the bytes it sent; the receiver's buttons have
+# the names and events the user guide's table gives; a device swapped for
+# another is named as the new one; --all shows the releases
 # and the ignored device as silent; the recording replays to the same events
 # with the same names.
 set -uo pipefail
@@ -79,7 +82,7 @@ named() {  # named OUTPUT [DEVICE-IDS]
 "${runner[@]}" "$monitor" --help >/dev/null 2>&1
 [ $? -ne 77 ] || exit 77
 # The shared device fixture adds them too; adding what is there does nothing.
-kvo_remote add media media-bitmap remote other
+kvo_remote add media media-bitmap remote other ehome media-zero value-array swap-media
 
 # --- Is the receiver seen at all?
 "${runner[@]}" "$monitor" --devices >"$work/devices" 2>&1
@@ -93,6 +96,9 @@ for line in \
   "heard    1209:0001 \(Generic\)  FFBC:0088 \(receiver page: the receiver's own collection\)$product" \
   "heard    1209:0002 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
   "heard    1209:0006 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
+  "heard    1209:0007 \(Generic\)  FFBC:0088 \(receiver page: the receiver's own collection\)$product" \
+  "heard    1209:0008 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
+  "heard    1209:0009 \(Generic\)  000C:0001 \(Consumer: Consumer Control\)$product" \
   "ignored  1209:0005 \(Generic\)  FFBC:0089 \(receiver page: usage 0089\)$product"; do
   grep -qE "^  $line" "$work/listed" || check "--devices lists no line like '$line'"
 done
@@ -123,6 +129,11 @@ wait_for '^capturing'
 media='from 1209:0002 \(Generic\) 000C:0001( "KVO virtual media")?'
 bitmap='from 1209:0006 \(Generic\) 000C:0001( "KVO virtual media-bitmap")?'
 receiver='from 1209:0001 \(Generic\) FFBC:0088( "KVO virtual remote")?'
+ehome='from 1209:0007 \(Generic\) FFBC:0088( "KVO virtual ehome")?'
+zero='from 1209:0008 \(Generic\) 000C:0001( "KVO virtual media-zero")?'
+values='from 1209:0009 \(Generic\) 000C:0001( "KVO virtual value-array")?'
+swap_ehome='from 1209:000A \(Generic\) FFBC:0088( "KVO virtual swap-ehome")?'
+swap_media='from 1209:000B \(Generic\) 000C:0001( "KVO virtual swap-media")?'
 kvo_remote press media play
 wait_for "^ +1 +[0-9.]+ ms  KVO000001CD00  Play/Pause +device 80  $media  sent 01 CD 00$" \
          "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
@@ -143,6 +154,49 @@ wait_count 7 "^ +- +[0-9.]+ ms  release +silent +$media  sent 01 00 00$"
 kvo_remote press media-bitmap "${keys[@]}"
 wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO0000000308  Play/Pause +device 80  $bitmap  sent 03 08$"
 wait_count 7 "^ +- +[0-9.]+ ms  release +silent +$bitmap  sent 03 00$"
+# The same keys from the layout most keyboards use: a 16-bit array whose
+# usages and values both start at 0.
+kvo_remote press media-zero "${keys[@]}"
+wait_count 7 "^ +- +[0-9.]+ ms  release +silent +$zero  sent 06 00 00$"
+# One usage over two bytes, a value array: the usage and its bytes.
+kvo_remote send value-array 070102 070000
+wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO0000070102  Volume 0102 +device 80  $values  sent 07 01 02$" \
+         "^ +- +[0-9.]+ ms  release +silent +$values  sent 07 00 00$"
+
+# The receiver's collection as Microsoft publishes it: an array whose
+# logical range (0-1) holds no code past 01; the code byte names the
+# button, documented or not.  A report id the device does not declare (09)
+# goes first: where Wine lets it through it must come before the others.
+kvo_remote send ehome 090D
+kvo_remote press ehome media-center 3B
+wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO000000020D  Media Center \(receiver button 0D\) +device 80  $ehome  sent 02 0D$" \
+         "^ +[0-9]+ +[0-9.]+ ms  KVO000000023B  receiver button 3B +device 80  $ehome  sent 02 3B$"
+# Then every button of the user guide's table, pressed by its name there.
+sed -n '/^The buttons of a Media Center remote/,/^Finding your own/p' "$guide" |
+  sed -nE 's/^  ([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10})(  +([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10}))?$/\3 \1\n\7 \5/p' |
+  grep -v '^ *$' >"$work/buttons"
+[ "$(wc -l <"$work/buttons")" -eq 46 ] || check "the user guide's table has $(wc -l <"$work/buttons") receiver buttons, not 46"
+kvo_remote press ehome $(cut -d' ' -f2- "$work/buttons" | tr 'A-Z ' 'a-z-')
+wait_count "$(($(wc -l <"$work/buttons") + 2))" "^ +[0-9]+ +[0-9.]+ ms  KVO00000002.*device 80  $ehome  sent 02 "
+
+# A device swapped for another in one socket while the monitor runs: the
+# same bytes, 01 41, are named as the device plugged in now names them.
+# A device just plugged in takes a moment to start: press until it takes
+# the report.
+swap_to() {  # swap_to DEVICE
+  kvo_remote add "$1"
+  for _ in $(seq 100); do
+    "${runner[@]}" "$remote" press "$1" 41 >"$work/remote.out" 2>&1 && return
+    sleep 0.3
+  done
+  check "$1 did not start: $(cat "$work/remote.out")"
+}
+kvo_remote press swap-media 41
+wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO0000000141  Menu Pick +device 80  $swap_media  sent 01 41$"
+swap_to swap-ehome
+wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO0000000141  Channel Info \(receiver button 41\) +device 80  $swap_ehome  sent 01 41$"
+swap_to swap-media
+wait_count 2 "^ +[0-9]+ +[0-9.]+ ms  KVO0000000141  Menu Pick +device 80  $swap_media  sent 01 41$"
 
 interrupt $live || check "the monitor was not running"
 wait $live
@@ -152,12 +206,19 @@ live=
 tr -d '\r' <"$work/live" >"$work/shown"
 echo "--- kvo-monitor --all, live:"
 cat "$work/shown"
-grep -q '^stopped after 15 events, [0-9]* silent messages' "$work/shown" || check "no summary of 15 events"
+shown_events=$(events "$work/shown" | wc -l)
+grep -q "^stopped after $shown_events events, [0-9]* silent messages" "$work/shown" || check "no summary of $shown_events events"
 grep -q 'expected' "$work/shown" && check "kvo-monitor's reading disagrees with the plug-in"
 
-# Each key has one name, whether sent as a code or as a bit.
-[ "$(named "$work/shown" 1209:0002 | sed 's/^[^ ]* //')" = "$(named "$work/shown" 1209:0006 | sed 's/^[^ ]* //')" ] ||
-  check "the array and the bitmap name the same keys differently:"$'\n'"$(named "$work/shown" 1209:0002)"$'\n'"$(named "$work/shown" 1209:0006)"
+# Each key has one name, whether sent as a code, 8- or 16-bit, or as a bit.
+for device in 1209:0006 1209:0008; do
+  [ "$(named "$work/shown" 1209:0002 | sed 's/^[^ ]* //')" = "$(named "$work/shown" $device | sed 's/^[^ ]* //')" ] ||
+    check "$device names the keys otherwise than the media array:"$'\n'"$(named "$work/shown" 1209:0002)"$'\n'"$(named "$work/shown" $device)"
+done
+# Wine drops a report whose id the device does not declare; one that came
+# through must say so rather than name a button.
+grep ' sent 09 0D$' "$work/shown" | grep -qv 'unknown to the device' &&
+  check "a report with an undeclared id is named: $(grep ' sent 09 0D$' "$work/shown")"
 
 # The user guide's table of media-remote events: each name it gives is the
 # one kvo-monitor shows for that event.
@@ -169,13 +230,22 @@ while read -r event name; do
     check "the user guide says $event is '$name'; kvo-monitor shows: $(named "$work/shown" | grep "^$event" | head -1)"
 done <"$work/guide"
 echo "the user guide's $(wc -l <"$work/guide") media keys have the names kvo-monitor shows"
+# And its table of the receiver's buttons: the event and the name.
+while read -r event name; do
+  named "$work/shown" 1209:0007 | grep -qxF "$event $name (receiver button ${event:11:2})" ||
+    check "the user guide says $event is '$name'; kvo-monitor shows: $(named "$work/shown" | grep "^$event" | head -1)"
+done <"$work/buttons"
+echo "the user guide's $(wc -l <"$work/buttons") receiver buttons have the names and events kvo-monitor shows"
 
 # The recording: every message the plug-in received, none of the ignored
 # device's, and it replays to the same events, with the same names, in the
 # same order.
 echo "--- the recording:"
 cat "$work/session.txt"
-grep -c '^hid ' "$work/session.txt" | grep -qx 30 || check "the recording holds $(grep -c '^hid ' "$work/session.txt") messages, not 30"
+# Every line but the ignored device's is a message the plug-in received.
+received=$(grep -E '^ +([0-9]+|-) +[0-9.]+ ms  ' "$work/shown" | grep -vc ' ms  ignored ')
+grep -c '^hid ' "$work/session.txt" | grep -qx "$received" ||
+  check "the recording holds $(grep -c '^hid ' "$work/session.txt") messages, not $received"
 grep -q '^# ignored: hid 2 1 05 77 "receiver button 77" ' "$work/session.txt" ||
   check "the ignored device's message is not noted as ignored"
 "${runner[@]}" "$monitor" --replay "$work/session.txt" >"$work/replay" 2>&1 || check "replay failed: $(cat "$work/replay")"

@@ -9,7 +9,7 @@ kvo_warnings(kvo_real_road_tests)
 add_test(NAME real_road.devices
   COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/win32/real_road_devices.sh
     ${CMAKE_SOURCE_DIR}/tools/wine-run ${KVO_WINEPREFIX} $<TARGET_FILE:kvo-remote>
-    remote media remote-long keyboard other media-bitmap)
+    remote media remote-long keyboard other media-bitmap ehome media-zero value-array swap-media)
 set_tests_properties(real_road.devices PROPERTIES CROSSCOMPILING_EMULATOR ""
   FIXTURES_SETUP real_road FIXTURES_REQUIRED wine TIMEOUT 300)
 
@@ -19,6 +19,7 @@ foreach(case
     PressesBecomeTheirNamesAndReleasesGiveNothing
     ShortReportsArrivePaddedToTheDevicesLongest
     BitmapKeysAreNamedByTheirBytesAndReleasesGiveNothing
+    EveryDescriptorLayoutIsNamedByItsBytes
     KeyboardAndUnregisteredCollectionsGiveNothing
     BurstOfPressesAndReleasesArrivesWholeAndInOrder
     DevicesComeAndGoWhileCapturing

@@ -4,8 +4,8 @@
 // GetRawInputData.  Nothing of the DLL is substituted; the test is a host
 // that loads it by path and records its events.
 //
-// The devices (remote, media, remote-long, keyboard, other, media-bitmap)
-// are installed once per run by the real_road.devices fixture.  Wine's HID class driver
+// The devices (remote, media, remote-long, keyboard, other, media-bitmap,
+// ehome, media-zero, value-array) are installed once per run by the real_road.devices fixture.  Wine's HID class driver
 // reads each device on a thread of its own, so order holds per device, not
 // across devices: each check sends to one device and waits for its events.
 #include <windows.h>
@@ -157,6 +157,21 @@ TEST_F(RealRoad, BitmapKeysAreNamedByTheirBytesAndReleasesGiveNothing) {
     Expect("media-bitmap", reports,
            Names({"KVO0000000301", "KVO0000000302", "KVO0000000304", "KVO0000000308", "KVO0000000310",
                   "KVO0000000320", "KVO0000000340"}));
+}
+
+// The receiver's collection as Microsoft publishes it (an array whose
+// logical range says 0-1), the consumer array that counts from usage 0, and
+// a value array: the plug-in names each press by its bytes whatever the
+// descriptor declares.  A report id the device does not declare never
+// arrives: Wine's HID class driver drops it.
+TEST_F(RealRoad, EveryDescriptorLayoutIsNamedByItsBytes) {
+    StartCapture();
+    std::vector<BYTE> press;
+    ASSERT_TRUE(ButtonReport(Device("ehome"), "media-center", &press));
+    Expect("ehome", {HexText(press), "0200", "0278", "0200"}, Names({"KVO000000020D", "KVO0000000278"}));
+    Expect("media-zero", {"06CD00", "060000", "06EA00", "060000"}, Names({"KVO000006CD00", "KVO000006EA00"}));
+    Expect("value-array", {"070102", "070000", "070001", "070000"}, Names({"KVO0000070102", "KVO0000070001"}));
+    Expect("ehome", {"090D", "0200", "023B"}, Names({"KVO000000023B"}));
 }
 
 TEST_F(RealRoad, KeyboardAndUnregisteredCollectionsGiveNothing) {

@@ -24,11 +24,17 @@ const char kUsage[] =
     "  --pace MS              wait MS milliseconds between presses or reports\n"
     "\n"
     "Devices: remote (0xFFBC/0x88, report id 4, a code byte: press remote 0D),\n"
-    "media (consumer control, the key's usage in the report: play, next,\n"
-    "previous, stop, mute, volume-up, volume-down), media-bitmap (consumer\n"
-    "control, report id 3, one bit per key, the same key names: press\n"
-    "media-bitmap play sends 0308), remote-long (0xFFBC/0x88, no report ids,\n"
-    "8 bytes), keyboard, other (0xFFBC/0x89).\n";
+    "ehome (0xFFBC/0x88 as Microsoft publishes it, report id 2: a code byte\n"
+    "or a button's name, press ehome media-center sends 020D), media\n"
+    "(consumer control, the key's usage in the report: play, next, previous,\n"
+    "stop, mute, volume-up, volume-down), media-zero (the same keys in a\n"
+    "16-bit array from usage 0, report id 6), media-bitmap (consumer control,\n"
+    "report id 3, one bit per key, the same key names: press media-bitmap\n"
+    "play sends 0308), value-array (consumer Volume as two bytes, report\n"
+    "id 7), remote-long (0xFFBC/0x88, no report ids, 8 bytes), keyboard,\n"
+    "other (0xFFBC/0x89), swap-ehome and swap-media (one socket: adding one\n"
+    "unplugs the other; report id 1 and a code byte, named by each its own\n"
+    "way).\n";
 
 int Usage(const std::string& error) {
     std::fprintf(stderr, "kvo-remote: %s\n\n%s", error.c_str(), kUsage);
@@ -47,9 +53,9 @@ bool FindKind(const std::string& name, const VirtualDeviceKind** kind, std::stri
 }
 
 std::string ButtonNames(const VirtualDeviceKind& kind) {
-    if (std::string(kind.name) == "remote") return "a code byte in hex, 01 to FF";
     std::string names;
-    for (const VirtualButton& button : kind.buttons) names += (names.empty() ? "" : ", ") + std::string(button.name);
+    if (kind.codeReportId) names = "a code byte in hex, 01 to FF";
+    for (const VirtualButton& button : kind.buttons) names += (names.empty() ? "" : ", ") + button.name;
     return names.empty() ? "none; use send" : names;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "ReceiverButtons.h"
 #include "VirtualReceiverProtocol.h"
 
 namespace {
@@ -17,8 +18,57 @@ const GUID kHidClass = {0x745a17a0, 0x74d3, 0x11d0, {0xb6, 0xfe, 0x00, 0xa0, 0xc
 // Test ids: vendor 0x1209 keeps 0x0001-0x000F for testing.
 const USHORT kVendorId = 0x1209;
 
+struct MediaKey {
+    const char* name;
+    BYTE usage;  // on the consumer page
+};
+const MediaKey kMediaKeys[] = {{"play", 0xCD}, {"next", 0xB5},     {"previous", 0xB6},   {"stop", 0xB7},
+                               {"mute", 0xE2}, {"volume-up", 0xE9}, {"volume-down", 0xEA}};
+
+// "Media Center" -> "media-center": a documented name as a user types it.
+std::string ButtonWord(const char* name) {
+    std::string word;
+    for (const char* c = name; *c; ++c)
+        word += *c == ' ' ? '-' : static_cast<char>(std::tolower(static_cast<unsigned char>(*c)));
+    return word;
+}
+
+// The receiver's collection exactly as Microsoft's eHome documents give it.
+std::vector<BYTE> EhomeDescriptor(BYTE reportId = 0x02) {
+    return {0x06, 0xBC, 0xFF,  // usage page 0xFFBC
+            0x09, 0x88,        // usage 0x88
+            0xA1, 0x01,        // application collection
+            0x85, reportId,    //   report id
+            0x19, 0x01,        //   usage minimum 1
+            0x29, 0xFF,        //   usage maximum 0xFF
+            0x15, 0x00,        //   logical minimum 0
+            0x25, 0x01,        //   logical maximum 1
+            0x95, 0x01,        //   report count 1
+            0x75, 0x08,        //   report size 8
+            0x81, 0x00,        //   input (data, array, absolute)
+            0xC0};
+}
+
+// The media keys as a 16-bit usage after `reportId`.
+std::vector<VirtualButton> MediaKeys(BYTE reportId) {
+    std::vector<VirtualButton> keys;
+    for (const MediaKey& key : kMediaKeys) keys.push_back({key.name, {reportId, key.usage, 0x00}});
+    return keys;
+}
+
+// The receiver's buttons that have a documented name, named as kvo-monitor
+// names them, each its code byte after `reportId`.
+std::vector<VirtualButton> ReceiverButtons(BYTE reportId) {
+    std::vector<VirtualButton> buttons;
+    for (int code = 0; code < 256; ++code)
+        if (kReceiverButtonNames[code])
+            buttons.push_back({ButtonWord(kReceiverButtonNames[code]), {reportId, static_cast<BYTE>(code)}});
+    return buttons;
+}
+
+// A device's product id is its place in this list: new devices go at its
+// end, so that the ids the tests expect stay put.
 std::vector<VirtualDeviceKind> MakeKinds() {
-    auto media = [](const char* name, BYTE usage) { return VirtualButton{name, {0x01, usage, 0x00}}; };
     auto bit = [](const char* name, BYTE mask) { return VirtualButton{name, {0x03, mask}}; };
     return {
         {"remote", "the receiver's own collection: report id 4, one code byte", 0xFFBC, 0x88, true, 2,
@@ -29,7 +79,7 @@ std::vector<VirtualDeviceKind> MakeKinds() {
           0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
           0x81, 0x02,  //   input: one byte, 0-255
           0xC0},
-         {}},
+         {}, 0x04},
         // The usages are arrays whose values run from 1 (0 is no key), as on
         // many media keyboards.  Wine's hid.dll takes an array value v for
         // usage Usage Minimum + v - 1 whatever the Logical Minimum, so with a
@@ -46,8 +96,7 @@ std::vector<VirtualDeviceKind> MakeKinds() {
           0x85, 0x02, 0x15, 0x01, 0x26, 0xFF, 0x00, 0x19, 0x01, 0x2A, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
           0x81, 0x00,  //   report id 2: one 8-bit usage
           0xC0},
-         {media("play", 0xCD), media("next", 0xB5), media("previous", 0xB6), media("stop", 0xB7),
-          media("mute", 0xE2), media("volume-up", 0xE9), media("volume-down", 0xEA)}},
+         MediaKeys(0x01)},
         {"remote-long", "the receiver's collection without report ids, 8 data bytes", 0xFFBC, 0x88, false, 8,
          {0x06, 0xBC, 0xFF, 0x09, 0x88, 0xA1, 0x01,
           0x09, 0x01, 0x15, 0x00, 0x26, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x08,
@@ -74,7 +123,6 @@ std::vector<VirtualDeviceKind> MakeKinds() {
         // Minimum/Maximum range, so each is listed.  The same byte means
         // another key on another bitmap device, which is why only the
         // descriptor can name it: 03 08 is play/pause here, not usage 0x08.
-        // Added last: a device's product id is its place in this list.
         {"media-bitmap", "consumer control as a bitmap: report id 3, one bit per media key", 0x0C, 0x01, true, 2,
          {0x05, 0x0C,  // consumer page
           0x09, 0x01,  // consumer control
@@ -95,6 +143,50 @@ std::vector<VirtualDeviceKind> MakeKinds() {
           0xC0},
          {bit("next", 0x01), bit("previous", 0x02), bit("stop", 0x04), bit("play", 0x08), bit("mute", 0x10),
           bit("volume-up", 0x20), bit("volume-down", 0x40)}},
+        // The receiver's collection as Microsoft publishes it for eHome
+        // receivers: an 8-bit array of usages 1-FF whose logical range says
+        // 0-1.  A parser that honours that range finds no key in 02 0D; the
+        // code byte is what real receivers send and what names the button.
+        {"ehome", "the receiver's collection as Microsoft publishes it: report id 2, an 8-bit array", 0xFFBC, 0x88,
+         true, 2, EhomeDescriptor(), ReceiverButtons(0x02), 0x02},
+        // The consumer layout most media keyboards use: a 16-bit array whose
+        // usages and logical values both start at 0, so the value is the
+        // usage.  Wine's hid.dll counts array values from Usage Minimum + 1
+        // and splits values above 0xFF, so its keys stay below 0x100.
+        {"media-zero", "consumer control: report id 6, a 16-bit array from usage 0, logical 0", 0x0C, 0x01, true, 3,
+         {0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01,
+          0x85, 0x06,                    //   report id 6
+          0x15, 0x00, 0x26, 0xFF, 0x03,  //   logical 0-3FF
+          0x19, 0x00, 0x2A, 0xFF, 0x03,  //   usages 0-3FF
+          0x75, 0x10, 0x95, 0x01,
+          0x81, 0x00,  //   input (data, array, absolute): one 16-bit usage
+          0xC0},
+         MediaKeys(0x06)},
+        // One usage over two bytes: a value array, which a host reads with
+        // HidP_GetUsageValueArray rather than value by value.
+        {"value-array", "consumer control: report id 7, Volume as an array of two 8-bit values", 0x0C, 0x01, true, 3,
+         {0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01,
+          0x85, 0x07,                    //   report id 7
+          0x09, 0xE0,                    //   Volume
+          0x15, 0x00, 0x26, 0xFF, 0x00,  //   0-255
+          0x75, 0x08, 0x95, 0x02,
+          0x81, 0x02,  //   input (data, variable, absolute): two values
+          0xC0},
+         {}},
+        // Two devices for one socket: adding one while the other is in
+        // unplugs it and plugs in the new one, as a user swaps a receiver
+        // for a keyboard.  Both take report id 1 and two data bytes, which
+        // each names its own way: 01 0D is Media Center on one, and on the
+        // other usage 0x0D of the consumer page.
+        {"swap-ehome", "the receiver's collection on the swap socket: report id 1, an 8-bit array", 0xFFBC, 0x88,
+         true, 2, EhomeDescriptor(0x01), ReceiverButtons(0x01), 0x01, "swap"},
+        {"swap-media", "consumer control on the swap socket: report id 1, an 8-bit array from usage 1", 0x0C, 0x01,
+         true, 2,
+         {0x05, 0x0C, 0x09, 0x01, 0xA1, 0x01,
+          0x85, 0x01, 0x15, 0x01, 0x26, 0xFF, 0x00, 0x19, 0x01, 0x2A, 0xFF, 0x00, 0x75, 0x08, 0x95, 0x01,
+          0x81, 0x00,  //   report id 1: one 8-bit usage
+          0xC0},
+         {}, 0x01, "swap"},
     };
 }
 
@@ -104,7 +196,7 @@ std::string Upper(std::string text) {
 }
 
 std::string InstanceId(const VirtualDeviceKind& kind) {
-    return "ROOT\\KVO_VIRTUAL_RECEIVER\\" + Upper(kind.name);
+    return "ROOT\\KVO_VIRTUAL_RECEIVER\\" + Upper(kind.socket ? kind.socket : kind.name);
 }
 
 // Listed in kvo_virtual_receiver.inf: one id per device, so that installing
@@ -177,29 +269,53 @@ bool RegisterDevice(HDEVINFO set, SP_DEVINFO_DATA* device, const VirtualDeviceKi
     return true;
 }
 
-// Whether the installed device has this build's report descriptor.  The
-// driver reads it when the device starts, so a device installed by an older
-// build keeps the old one until it is installed again.
-bool InstalledDescriptorIsCurrent(const VirtualDeviceKind& kind) {
+// What is plugged into the kind's socket: the name and report descriptor
+// it was installed with.  False if nothing is.
+bool ReadInstalled(const VirtualDeviceKind& kind, std::wstring* name, std::vector<BYTE>* descriptor) {
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) return false;
     SP_DEVINFO_DATA device;
     device.cbSize = sizeof device;
-    bool current = false;
-    if (SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device)) {
-        HKEY key = SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key != INVALID_HANDLE_VALUE) {
-            BYTE descriptor[KVO_VR_MAX_DESCRIPTOR];
-            DWORD type = 0, size = sizeof descriptor;
-            current = RegQueryValueExW(key, KVO_VR_VALUE_DESCRIPTOR, nullptr, &type, descriptor, &size) ==
-                          ERROR_SUCCESS &&
-                      type == REG_BINARY && size == kind.descriptor.size() &&
-                      std::memcmp(descriptor, kind.descriptor.data(), size) == 0;
-            RegCloseKey(key);
-        }
+    bool found = SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) != FALSE;
+    name->clear();
+    descriptor->clear();
+    HKEY key = found ? SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ)
+                     : static_cast<HKEY>(INVALID_HANDLE_VALUE);
+    if (key != INVALID_HANDLE_VALUE) {
+        BYTE bytes[KVO_VR_MAX_DESCRIPTOR];
+        DWORD type = 0, size = sizeof bytes;
+        if (RegQueryValueExW(key, KVO_VR_VALUE_DESCRIPTOR, nullptr, &type, bytes, &size) == ERROR_SUCCESS &&
+            type == REG_BINARY)
+            descriptor->assign(bytes, bytes + size);
+        wchar_t text[KVO_VR_MAX_NAME + 1] = {};
+        size = sizeof text - sizeof(wchar_t);
+        if (RegQueryValueExW(key, KVO_VR_VALUE_NAME, nullptr, &type, reinterpret_cast<BYTE*>(text), &size) ==
+                ERROR_SUCCESS &&
+            type == REG_SZ)
+            *name = text;
+        RegCloseKey(key);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return current;
+    return found;
+}
+
+// Removes whatever is plugged into the kind's socket.
+bool ClearSocket(const VirtualDeviceKind& kind, std::string* error) {
+    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
+    if (set == INVALID_HANDLE_VALUE) {
+        *error = LastError("SetupDiCreateDeviceInfoList");
+        return false;
+    }
+    SP_DEVINFO_DATA device;
+    device.cbSize = sizeof device;
+    bool ok = true;
+    if (SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) &&
+        !SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
+        *error = LastError("DIF_REMOVE");
+        ok = false;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return ok;
 }
 
 }  // namespace
@@ -228,11 +344,9 @@ bool ButtonReport(const VirtualDeviceKind& kind, const std::string& button, std:
             return true;
         }
     }
-    // The remote's buttons are its code bytes.
     std::vector<BYTE> code;
-    if (std::string(kind.name) != "remote" || !ParseHexReport(button, &code) || code.size() != 1 || code[0] == 0)
-        return false;
-    *report = {0x04, code[0]};
+    if (!kind.codeReportId || !ParseHexReport(button, &code) || code.size() != 1 || code[0] == 0) return false;
+    *report = {kind.codeReportId, code[0]};
     return true;
 }
 
@@ -242,10 +356,15 @@ std::vector<BYTE> ReleaseReport(const std::vector<BYTE>& press, const VirtualDev
     return release;
 }
 
+// The driver reads a device's descriptor when it starts, so a device that
+// an older build installed keeps the old one until it is installed again;
+// one of the socket's other devices is unplugged first.
 bool AddVirtualDevice(const VirtualDeviceKind& kind, const std::string& infPath, std::string* error) {
-    if (VirtualDeviceInstalled(kind)) {
-        if (InstalledDescriptorIsCurrent(kind)) return true;
-        if (!RemoveVirtualDevice(kind, error)) return false;
+    std::wstring name;
+    std::vector<BYTE> descriptor;
+    if (ReadInstalled(kind, &name, &descriptor)) {
+        if (name == Wide(kind.name) && descriptor == kind.descriptor) return true;
+        if (!ClearSocket(kind, error)) return false;
     }
     HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
     if (set == INVALID_HANDLE_VALUE) {
@@ -265,32 +384,15 @@ bool AddVirtualDevice(const VirtualDeviceKind& kind, const std::string& infPath,
     return ok;
 }
 
+// Another device in the same socket is left alone.
 bool RemoveVirtualDevice(const VirtualDeviceKind& kind, std::string* error) {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) {
-        *error = LastError("SetupDiCreateDeviceInfoList");
-        return false;
-    }
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    bool ok = true;
-    if (SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) &&
-        !SetupDiCallClassInstaller(DIF_REMOVE, set, &device)) {
-        *error = LastError("DIF_REMOVE");
-        ok = false;
-    }
-    SetupDiDestroyDeviceInfoList(set);
-    return ok;
+    return !VirtualDeviceInstalled(kind) || ClearSocket(kind, error);
 }
 
 bool VirtualDeviceInstalled(const VirtualDeviceKind& kind) {
-    HDEVINFO set = SetupDiCreateDeviceInfoList(&kHidClass, nullptr);
-    if (set == INVALID_HANDLE_VALUE) return false;
-    SP_DEVINFO_DATA device;
-    device.cbSize = sizeof device;
-    bool found = SetupDiOpenDeviceInfoA(set, InstanceId(kind).c_str(), nullptr, 0, &device) != FALSE;
-    SetupDiDestroyDeviceInfoList(set);
-    return found;
+    std::wstring name;
+    std::vector<BYTE> descriptor;
+    return ReadInstalled(kind, &name, &descriptor) && name == Wide(kind.name);
 }
 
 HANDLE OpenVirtualDevice(const VirtualDeviceKind& kind) {

@@ -10,7 +10,7 @@
 #include <vector>
 
 struct VirtualButton {
-    const char* name;
+    std::string name;
     std::vector<BYTE> press;  // the report a press sends; its release has the same length, report id and zeros
 };
 
@@ -22,6 +22,8 @@ struct VirtualDeviceKind {
     size_t longestReport;  // bytes handed to the driver, report id first where the device has them
     std::vector<BYTE> descriptor;
     std::vector<VirtualButton> buttons;
+    BYTE codeReportId = 0;     // pressed by a code byte too (press remote 0D): the report id before it; 0 if not
+    const char* socket = nullptr;  // the instance it plugs into, where two devices share one; else its name
 };
 
 const std::vector<VirtualDeviceKind>& VirtualDeviceKinds();
@@ -29,7 +31,8 @@ const VirtualDeviceKind* FindVirtualDeviceKind(const std::string& name);
 std::string VirtualDeviceNames();  // "remote, media, ..."
 
 // The press report of `button` on `kind`: a named button, or on a device
-// without names a code in hex (e.g. 0D on the remote).  False if it has none.
+// pressed by codes a code in hex (e.g. 0D on the remote).  False if it has
+// neither.
 bool ButtonReport(const VirtualDeviceKind& kind, const std::string& button, std::vector<BYTE>* report);
 std::vector<BYTE> ReleaseReport(const std::vector<BYTE>& press, const VirtualDeviceKind& kind);
 
