@@ -173,7 +173,7 @@ wait_for "^ +[0-9]+ +[0-9.]+ ms  KVO000000020D  Media Center \(receiver button 0
          "^ +[0-9]+ +[0-9.]+ ms  KVO000000023B  receiver button 3B +device 80  $ehome  sent 02 3B$"
 # Then every button of the user guide's table, pressed by its name there.
 sed -n '/^The buttons of a Media Center remote/,/^Finding your own/p' "$guide" |
-  sed -nE 's/^  ([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10})(  +([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10}))?$/\3 \1\n\7 \5/p' |
+  sed -nE 's/^ +([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10})(  +([A-Za-z0-9-]+( [A-Za-z0-9-]+)*)  +(KVO[0-9A-F]{10}))?$/\3 \1\n\7 \5/p' |
   grep -v '^ *$' >"$work/buttons"
 [ "$(wc -l <"$work/buttons")" -eq 46 ] || check "the user guide's table has $(wc -l <"$work/buttons") receiver buttons, not 46"
 kvo_remote press ehome $(cut -d' ' -f2- "$work/buttons" | tr 'A-Z ' 'a-z-')
