@@ -50,6 +50,7 @@ HINSTANCE g_libraryInstance = nullptr;
 std::atomic<bool> g_libraryLoaded{false};
 // The loader lock: an attach waits for a detach that is still running.
 std::mutex g_loaderLock;
+std::atomic<void (*)()> g_leavingHook{nullptr};
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
@@ -184,6 +185,8 @@ long ModuleReferences() {
     return g_moduleReferences;
 }
 
+void SetThreadLeavingHook(void (*hook)()) { g_leavingHook.store(hook); }
+
 // Threads whose handles are not yet signalled: to a waiter, they have not ended.
 long LiveThreads() {
     std::lock_guard<std::mutex> lock(g_lock);
@@ -285,6 +288,7 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     std::thread([object, start, parameter] {
         stub::detail::AdoptThreadId(object->threadId);
         start(parameter);
+        if (auto hook = stub::g_leavingHook.load()) hook();
         stub::detail::ThreadEnded(object->threadId);
         stub::detail::AbandonMutexesOf(object->threadId);
         {
