@@ -145,6 +145,11 @@ bool LibraryLoaded();
 // asked to run since Reset: code that would be gone.
 long CallsIntoUnloadedCode();
 long LiveThreads();
+// Runs on every stand-in thread as it begins to end: its routine has
+// returned, and the stand-in has yet to drop its queue, abandon its mutexes,
+// signal its handle and wake the waiters.  A test holds a thread there to
+// end the program while one is on its way out.  Null for none.
+void SetThreadLeavingHook(void (*hook)());
 // The thread that owns the named mutex, 0 if it is free or does not exist.
 DWORD MutexOwner(const char* name);
 // Keeps the named mutex in being, as another process's open handle would,

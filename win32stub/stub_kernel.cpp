@@ -1,5 +1,6 @@
 // Version, locale, code page, heap, interlocked and OLE string calls of the
 // native Win32 stand-in.
+#include "no_destructor.h"
 #include "stub_internal.h"
 
 #include <atomic>
@@ -16,12 +17,14 @@ using stub::detail::SetError;
 namespace stub {
 namespace {
 
-std::mutex g_lock;
+// Never destroyed (no_destructor.h says why): a plug-in worker that outlives
+// main may still ask for the code page.
+NoDestructor<std::mutex> g_lock;
 DWORD g_platform = VER_PLATFORM_WIN32_NT;
 DWORD g_major = 10;
 DWORD g_minor = 0;
 bool g_localeAnswers = true;
-std::string g_localeAnsiCodePage = "1252";
+NoDestructor<std::string> g_localeAnsiCodePage{"1252"};
 UINT g_ansiCodePage = 1252;
 
 std::atomic<long> g_liveHeapBlocks{0};
@@ -37,7 +40,7 @@ const char16_t kCp1252High[32] = {
 
 UINT ResolveCodePage(UINT codePage) {
     if (codePage == CP_ACP || codePage == CP_THREAD_ACP) {
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(*g_lock);
         return g_ansiCodePage;
     }
     if (codePage == CP_OEMCP) return 437;
@@ -78,30 +81,30 @@ int WideToByte(UINT codePage, char16_t wide) {
 }  // namespace
 
 void ResetKernelState() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_platform = VER_PLATFORM_WIN32_NT;
     g_major = 10;
     g_minor = 0;
     g_localeAnswers = true;
-    g_localeAnsiCodePage = "1252";
+    *g_localeAnsiCodePage = "1252";
     g_ansiCodePage = 1252;
 }
 
 void SetVersion(DWORD platformId, DWORD major, DWORD minor) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_platform = platformId;
     g_major = major;
     g_minor = minor;
 }
 
 void SetLocaleAnsiCodePage(const char* text) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_localeAnswers = text != nullptr;
-    g_localeAnsiCodePage = text ? text : "";
+    *g_localeAnsiCodePage = text ? text : "";
 }
 
 void SetAnsiCodePage(UINT codePage) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_ansiCodePage = codePage;
 }
 
@@ -116,7 +119,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
         SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     info->dwMajorVersion = stub::g_major;
     info->dwMinorVersion = stub::g_minor;
     info->dwBuildNumber = 0;
@@ -133,13 +136,13 @@ LCID WINAPI GetThreadLocale(void) {
 int WINAPI GetLocaleInfoA(LCID, LCTYPE type, LPSTR data, int size) {
     std::string text;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         if (!Enter(Api::GetLocaleInfoA) || !stub::g_localeAnswers ||
             type != LOCALE_IDEFAULTANSICODEPAGE || size < 0) {
             SetError(ERROR_INVALID_PARAMETER);
             return 0;
         }
-        text = stub::g_localeAnsiCodePage;
+        text = *stub::g_localeAnsiCodePage;
     }
     int needed = static_cast<int>(text.size()) + 1;
     if (size == 0) return needed;
@@ -153,7 +156,7 @@ int WINAPI GetLocaleInfoA(LCID, LCTYPE type, LPSTR data, int size) {
 
 UINT WINAPI GetACP(void) {
     Enter(Api::GetACP);
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     return stub::g_ansiCodePage;
 }
 

@@ -1,4 +1,5 @@
 // Call counting, armed failures, last error and thread ids of the stand-in.
+#include "no_destructor.h"
 #include "stub_internal.h"
 
 #include <atomic>
@@ -20,7 +21,7 @@ struct Armed {
     int skip = 0;
     int times = 0;
 };
-std::mutex g_armedLock;
+NoDestructor<std::mutex> g_armedLock;
 Armed g_armed[kApiCount];
 DWORD g_delayMs[kApiCount];
 
@@ -42,12 +43,14 @@ const char* const kApiNames[kApiCount] = {
     "GetWindowLongPtrA", "ShowWindow", "DestroyWindow", "DefWindowProcA",
     "DisableThreadLibraryCalls", "GetModuleHandleExA", "LoadCursorA", "FreeLibrary"};
 
-std::mutex g_wakeLock;
-std::condition_variable g_wake;
+// Never destroyed (no_destructor.h says why), like all state here: the last
+// thing a thread does is wake the waiters, when main may have returned already.
+NoDestructor<std::mutex> g_wakeLock;
+NoDestructor<std::condition_variable> g_wake;
 unsigned long g_wakeGeneration = 0;
 // Each blocked waiter: the generation it saw when it began to wait, and
 // when it gives up.
-std::multimap<unsigned long, std::chrono::steady_clock::time_point> g_waiters;
+NoDestructor<std::multimap<unsigned long, std::chrono::steady_clock::time_point>> g_waiters;
 
 // Virtual time: the stand-in's clock runs ahead of the real one by what has
 // been skipped.  While it is on, whenever every thread that could act waits
@@ -72,11 +75,11 @@ bool Enter(Api api) {
     g_lastCall[index].store(g_clock.fetch_add(1) + 1);
     DWORD delayMs = 0;
     {
-        std::lock_guard<std::mutex> lock(g_armedLock);
+        std::lock_guard<std::mutex> lock(*g_armedLock);
         std::swap(delayMs, g_delayMs[index]);
     }
     if (delayMs) std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     if (CanFail(api) && ++g_failableCalls == g_failAt) {
         g_failed = true;
         g_failedApi = api;
@@ -107,14 +110,14 @@ void AdoptThreadId(DWORD id) { t_threadId = id; }
 void* NewHandleValue() { return reinterpret_cast<void*>(g_nextHandle.fetch_add(4)); }
 
 unsigned long WakeGeneration() {
-    std::lock_guard<std::mutex> lock(g_wakeLock);
+    std::lock_guard<std::mutex> lock(*g_wakeLock);
     return g_wakeGeneration;
 }
 
 void WakeWaiters() {
-    std::lock_guard<std::mutex> lock(g_wakeLock);
+    std::lock_guard<std::mutex> lock(*g_wakeLock);
     ++g_wakeGeneration;
-    g_wake.notify_all();
+    g_wake->notify_all();
 }
 
 std::chrono::steady_clock::time_point Now() {
@@ -127,30 +130,30 @@ namespace {
 // too: time stands still while it is busy outside the stand-in.
 void SkipIdleTime() {
     if (!g_virtualTime.load()) return;
-    long blocked = static_cast<long>(g_waiters.count(g_wakeGeneration));
+    long blocked = static_cast<long>(g_waiters->count(g_wakeGeneration));
     if (blocked < LiveThreadCount() + 1) return;
     auto earliest = std::chrono::steady_clock::time_point::max();
-    for (auto waiter = g_waiters.lower_bound(g_wakeGeneration);
-         waiter != g_waiters.upper_bound(g_wakeGeneration); ++waiter)
+    for (auto waiter = g_waiters->lower_bound(g_wakeGeneration);
+         waiter != g_waiters->upper_bound(g_wakeGeneration); ++waiter)
         earliest = std::min(earliest, waiter->second);
     auto now = Now();
     if (earliest == std::chrono::steady_clock::time_point::max() || earliest <= now) return;
     g_skippedNs += std::chrono::duration_cast<std::chrono::nanoseconds>(earliest - now).count();
-    g_wake.notify_all();
+    g_wake->notify_all();
 }
 
 }  // namespace
 
 void WakeWaitersAsThreadLeaves(std::atomic<long>* liveThreads) {
-    std::lock_guard<std::mutex> lock(g_wakeLock);
+    std::lock_guard<std::mutex> lock(*g_wakeLock);
     --*liveThreads;
     ++g_wakeGeneration;
-    g_wake.notify_all();
+    g_wake->notify_all();
 }
 
 bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock<std::mutex> lock(g_wakeLock);
-    auto waiter = g_waiters.emplace(seen, deadline);
+    std::unique_lock<std::mutex> lock(*g_wakeLock);
+    auto waiter = g_waiters->emplace(seen, deadline);
     bool wokenInTime = true;
     for (;;) {
         if (g_wakeGeneration != seen) break;
@@ -163,11 +166,11 @@ bool WaitForWake(unsigned long seen, std::chrono::steady_clock::time_point deadl
         if (g_wakeGeneration != seen) break;
         // A wait until the far end of the clock overflows inside the library.
         if (deadline == std::chrono::steady_clock::time_point::max())
-            g_wake.wait(lock);
+            g_wake->wait(lock);
         else
-            g_wake.wait_for(lock, deadline - Now());
+            g_wake->wait_for(lock, deadline - Now());
     }
-    g_waiters.erase(waiter);
+    g_waiters->erase(waiter);
     return wokenInTime;
 }
 
@@ -186,7 +189,7 @@ void Reset() {
     for (auto& last : g_lastCall) last.store(0);
     g_clock.store(0);
     {
-        std::lock_guard<std::mutex> lock(g_armedLock);
+        std::lock_guard<std::mutex> lock(*g_armedLock);
         for (auto& armed : g_armed) armed = Armed{};
         for (auto& delay : g_delayMs) delay = 0;
         g_failableCalls = 0;
@@ -221,18 +224,18 @@ const char* ApiName(Api api) {
 long TotalCalls() { return g_clock.load(); }
 
 long FailableCalls() {
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     return g_failableCalls;
 }
 
 void FailCall(long k) {
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     g_failAt = k;
     g_failed = false;
 }
 
 bool FailedCall(Api* api, DWORD* thread) {
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     if (!g_failed) return false;
     if (api) *api = g_failedApi;
     if (thread) *thread = g_failedThread;
@@ -240,14 +243,14 @@ bool FailedCall(Api* api, DWORD* thread) {
 }
 
 void UseVirtualTime(bool on) {
-    std::lock_guard<std::mutex> lock(g_wakeLock);
+    std::lock_guard<std::mutex> lock(*g_wakeLock);
     g_virtualTime.store(on);
-    g_wake.notify_all();
+    g_wake->notify_all();
 }
 
 int BlockedThreads() {
-    std::lock_guard<std::mutex> lock(g_wakeLock);
-    return static_cast<int>(g_waiters.count(g_wakeGeneration));
+    std::lock_guard<std::mutex> lock(*g_wakeLock);
+    return static_cast<int>(g_waiters->count(g_wakeGeneration));
 }
 
 int CallCount(Api api) { return g_calls[static_cast<int>(api)].load(); }
@@ -255,14 +258,14 @@ int CallCount(Api api) { return g_calls[static_cast<int>(api)].load(); }
 long LastCallTime(Api api) { return g_lastCall[static_cast<int>(api)].load(); }
 
 void DelayNext(Api api, DWORD milliseconds) {
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     g_delayMs[static_cast<int>(api)] = milliseconds;
 }
 
 void FailNext(Api api, int times) { FailAfter(api, 0, times); }
 
 void FailAfter(Api api, int skip, int times) {
-    std::lock_guard<std::mutex> lock(g_armedLock);
+    std::lock_guard<std::mutex> lock(*g_armedLock);
     g_armed[static_cast<int>(api)] = Armed{skip, times};
 }
 

@@ -7,6 +7,7 @@
 // without releasing it: the next wait on it succeeds with WAIT_ABANDONED.
 // Named mutexes with the same name are one object.  Handles are counted so
 // that tests can see leaks.
+#include "no_destructor.h"
 #include "stub_internal.h"
 
 #include <atomic>
@@ -37,11 +38,13 @@ struct KernelObject {
     std::string name;
 };
 
-std::mutex g_lock;
-std::map<HANDLE, std::shared_ptr<KernelObject>> g_handles;
-std::map<DWORD, std::weak_ptr<KernelObject>> g_threads;
-std::map<std::string, std::weak_ptr<KernelObject>> g_named;
-std::map<std::string, std::shared_ptr<KernelObject>> g_watched;
+// Never destroyed (no_destructor.h says why): a thread on its way out takes
+// these after its handle is signalled, when main may have returned already.
+NoDestructor<std::mutex> g_lock;
+NoDestructor<std::map<HANDLE, std::shared_ptr<KernelObject>>> g_handles;
+NoDestructor<std::map<DWORD, std::weak_ptr<KernelObject>>> g_threads;
+NoDestructor<std::map<std::string, std::weak_ptr<KernelObject>>> g_named;
+NoDestructor<std::map<std::string, std::shared_ptr<KernelObject>>> g_watched;
 std::atomic<long> g_liveThreads{0};
 long g_moduleReferences = 0;
 // The library as a host loads it, once a test has named its entry point.
@@ -49,17 +52,18 @@ BOOL(*g_libraryEntry)(HINSTANCE, DWORD, LPVOID) = nullptr;
 HINSTANCE g_libraryInstance = nullptr;
 std::atomic<bool> g_libraryLoaded{false};
 // The loader lock: an attach waits for a detach that is still running.
-std::mutex g_loaderLock;
+NoDestructor<std::mutex> g_loaderLock;
+std::atomic<void (*)()> g_leavingHook{nullptr};
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
-    g_handles[handle] = object;
+    (*g_handles)[handle] = object;
     return handle;
 }
 
 std::shared_ptr<KernelObject> Find(HANDLE handle) {
-    auto it = g_handles.find(handle);
-    return it == g_handles.end() ? nullptr : it->second;
+    auto it = g_handles->find(handle);
+    return it == g_handles->end() ? nullptr : it->second;
 }
 
 // What a successful wait does to the object; WAIT_TIMEOUT if it would block.
@@ -88,7 +92,7 @@ namespace detail {
 
 DWORD TryTakeAny(DWORD count, const HANDLE* handles) {
     DWORD thread = CurrentThreadId();
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     for (DWORD i = 0; i < count; ++i)
         if (!Find(handles[i])) {
             SetError(ERROR_INVALID_HANDLE);
@@ -104,15 +108,15 @@ DWORD TryTakeAny(DWORD count, const HANDLE* handles) {
 // A mutex nobody has a handle to is gone, so the open handles reach every
 // mutex that can still be waited on.
 void AbandonMutexesOf(DWORD id) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    for (auto& handle : g_handles) {
+    std::lock_guard<std::mutex> lock(*g_lock);
+    for (auto& handle : *g_handles) {
         KernelObject& object = *handle.second;
         if (object.kind != Kind::Mutex || object.owner != id) continue;
         object.owner = 0;
         object.recursion = 0;
         object.abandoned = true;
     }
-    for (auto& watched : g_watched) {
+    for (auto& watched : *g_watched) {
         KernelObject& object = *watched.second;
         if (object.owner != id) continue;
         object.owner = 0;
@@ -136,30 +140,30 @@ void UnloadLibrary() {
 }
 
 bool IsLibraryInstance(HINSTANCE instance) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     return g_libraryEntry && instance == g_libraryInstance;
 }
 
 }  // namespace
 
 void SetLibraryEntry(BOOL (*entry)(HINSTANCE, DWORD, LPVOID), HINSTANCE instance) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_libraryEntry = entry;
     g_libraryInstance = instance;
     g_libraryLoaded = false;
 }
 
 bool LoadLibraryForHost() {
-    std::lock_guard<std::mutex> loader(g_loaderLock);
+    std::lock_guard<std::mutex> loader(*g_loaderLock);
     {
-        std::lock_guard<std::mutex> lock(g_lock);
+        std::lock_guard<std::mutex> lock(*g_lock);
         if (g_moduleReferences++ > 0) return true;
     }
     if (g_libraryEntry(g_libraryInstance, DLL_PROCESS_ATTACH, nullptr)) {
         g_libraryLoaded = true;
         return true;
     }
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     --g_moduleReferences;
     return false;
 }
@@ -175,45 +179,47 @@ bool LibraryCodeGone(HINSTANCE instance) {
 }  // namespace detail
 
 long OpenHandles() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return static_cast<long>(g_handles.size());
+    std::lock_guard<std::mutex> lock(*g_lock);
+    return static_cast<long>(g_handles->size());
 }
 
 long ModuleReferences() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     return g_moduleReferences;
 }
 
+void SetThreadLeavingHook(void (*hook)()) { g_leavingHook.store(hook); }
+
 // Threads whose handles are not yet signalled: to a waiter, they have not ended.
 long LiveThreads() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return static_cast<long>(g_threads.size());
+    std::lock_guard<std::mutex> lock(*g_lock);
+    return static_cast<long>(g_threads->size());
 }
 
 DWORD MutexOwner(const char* name) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto it = g_named.find(name);
-    if (it == g_named.end()) return 0;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    auto it = g_named->find(name);
+    if (it == g_named->end()) return 0;
     auto object = it->second.lock();
     return object ? object->owner : 0;
 }
 
 void WatchMutex(const char* name) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    std::shared_ptr<KernelObject> object = g_named[name].lock();
+    std::lock_guard<std::mutex> lock(*g_lock);
+    std::shared_ptr<KernelObject> object = (*g_named)[name].lock();
     if (!object) {
         object = std::make_shared<KernelObject>();
         object->kind = Kind::Mutex;
         object->name = name;
-        g_named[name] = object;
+        (*g_named)[name] = object;
     }
-    g_watched[name] = object;
+    (*g_watched)[name] = object;
 }
 
 bool MutexAbandoned(const char* name) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto it = g_named.find(name);
-    if (it == g_named.end()) return false;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    auto it = g_named->find(name);
+    if (it == g_named->end()) return false;
     auto object = it->second.lock();
     return object && object->abandoned;
 }
@@ -234,16 +240,16 @@ BOOL WINAPI GetModuleHandleExA(DWORD flags, LPCSTR, HMODULE* module) {
     }
     static int image;
     *module = reinterpret_cast<HMODULE>(&image);
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     if (!(flags & (GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT | GET_MODULE_HANDLE_EX_FLAG_PIN)))
         ++stub::g_moduleReferences;
     return TRUE;
 }
 
 static BOOL DropModuleReference() {
-    std::lock_guard<std::mutex> loader(stub::g_loaderLock);
+    std::lock_guard<std::mutex> loader(*stub::g_loaderLock);
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         if (stub::g_moduleReferences == 0) {
             SetError(ERROR_MOD_NOT_FOUND);
             return FALSE;
@@ -276,21 +282,22 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
     object->threadId = stub::detail::NewThreadId();
     HANDLE handle;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         handle = stub::AddHandle(object);
-        stub::g_threads[object->threadId] = object;
+        (*stub::g_threads)[object->threadId] = object;
         ++stub::g_liveThreads;
     }
     if (threadId) *threadId = object->threadId;
     std::thread([object, start, parameter] {
         stub::detail::AdoptThreadId(object->threadId);
         start(parameter);
+        if (auto hook = stub::g_leavingHook.load()) hook();
         stub::detail::ThreadEnded(object->threadId);
         stub::detail::AbandonMutexesOf(object->threadId);
         {
-            std::lock_guard<std::mutex> lock(stub::g_lock);
+            std::lock_guard<std::mutex> lock(*stub::g_lock);
             object->signalled = true;
-            stub::g_threads.erase(object->threadId);
+            stub::g_threads->erase(object->threadId);
         }
         // It stops counting as a thread that can act only together with
         // its last wake: virtual time must not see it gone while the
@@ -301,10 +308,10 @@ HANDLE WINAPI CreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE
 }
 
 HANDLE WINAPI OpenThread(DWORD, BOOL, DWORD threadId) {
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto it = stub::g_threads.find(threadId);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    auto it = stub::g_threads->find(threadId);
     std::shared_ptr<stub::KernelObject> object;
-    if (it != stub::g_threads.end()) object = it->second.lock();
+    if (it != stub::g_threads->end()) object = it->second.lock();
     if (!object) {
         SetError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -320,13 +327,13 @@ HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES, BOOL manualReset, BOOL initial
     auto object = std::make_shared<stub::KernelObject>();
     object->manualReset = manualReset != FALSE;
     object->signalled = initialState != FALSE;
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     return stub::AddHandle(object);
 }
 
 static BOOL SetEventState(HANDLE event, bool signalled) {
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         auto object = stub::Find(event);
         if (!object || object->kind != stub::Kind::Event) {
             SetError(ERROR_INVALID_HANDLE);
@@ -362,9 +369,9 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
         return nullptr;
     }
     DWORD thread = stub::detail::CurrentThreadId();
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     std::shared_ptr<stub::KernelObject> object;
-    if (name) object = stub::g_named[name].lock();
+    if (name) object = (*stub::g_named)[name].lock();
     if (object) {
         SetError(ERROR_ALREADY_EXISTS);
         return stub::AddHandle(object);
@@ -373,7 +380,7 @@ HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name
     object->kind = stub::Kind::Mutex;
     if (name) {
         object->name = name;
-        stub::g_named[name] = object;
+        (*stub::g_named)[name] = object;
     }
     if (initialOwner) stub::TryTake(*object, thread);
     SetError(ERROR_SUCCESS);
@@ -386,7 +393,7 @@ BOOL WINAPI ReleaseMutex(HANDLE mutex) {
         return FALSE;
     }
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         auto object = stub::Find(mutex);
         if (!object || object->kind != stub::Kind::Mutex) {
             SetError(ERROR_INVALID_HANDLE);
@@ -449,8 +456,8 @@ BOOL WINAPI CloseHandle(HANDLE handle) {
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    if (stub::g_handles.erase(handle) == 0) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    if (stub::g_handles->erase(handle) == 0) {
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

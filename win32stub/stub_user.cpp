@@ -15,6 +15,7 @@
 //   RIDEV_INPUTSINK needs a target window, RIDEV_REMOVE must name none;
 // - a raw input handle can be read only by the thread that took the WM_INPUT
 //   message carrying it, and only until that thread takes its next message.
+#include "no_destructor.h"
 #include "stub_internal.h"
 
 #include <cstring>
@@ -66,24 +67,26 @@ struct RawInput {
     DWORD thread = 0;
 };
 
-std::mutex g_lock;
-std::map<DWORD, Queue> g_queues;
+// Never destroyed (no_destructor.h says why): a thread's queue, windows and
+// raw input go as it ends, when main may have returned already.
+NoDestructor<std::mutex> g_lock;
+NoDestructor<std::map<DWORD, Queue>> g_queues;
 // A registered class and its atom.
 struct WindowClass {
     WNDCLASSEXA info;
     ATOM atom;
 };
 
-std::map<std::string, WindowClass> g_classes;
-std::map<HWND, Window> g_windows;
-std::map<HRAWINPUT, RawInput> g_rawInputs;
-std::vector<RAWINPUTDEVICE> g_devices;
+NoDestructor<std::map<std::string, WindowClass>> g_classes;
+NoDestructor<std::map<HWND, Window>> g_windows;
+NoDestructor<std::map<HRAWINPUT, RawInput>> g_rawInputs;
+NoDestructor<std::vector<RAWINPUTDEVICE>> g_devices;
 UINT g_entrySize = 0;
 bool g_shortenFetch = false;
 UINT g_shortenedSize = 0;
 std::atomic<long> g_callsIntoUnloadedCode{0};
 
-Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
+Queue& EnsureQueue(DWORD thread) { return (*g_queues)[thread]; }
 
 // Class atoms lie in 0xC000-0xFFFF and go back to the atom table with their
 // class, so a process may register and unregister classes without end, and
@@ -91,7 +94,7 @@ Queue& EnsureQueue(DWORD thread) { return g_queues[thread]; }
 // atom is taken.
 ATOM FreeClassAtom() {
     std::set<ATOM> taken;
-    for (const auto& windowClass : g_classes) taken.insert(windowClass.second.atom);
+    for (const auto& windowClass : *g_classes) taken.insert(windowClass.second.atom);
     for (unsigned atom = 0xC000; atom <= 0xFFFF; ++atom)
         if (!taken.count(static_cast<ATOM>(atom))) return static_cast<ATOM>(atom);
     return 0;
@@ -112,11 +115,11 @@ bool TakeMessage(DWORD thread, Queue& queue, MSG* msg, HWND window, UINT filterM
         if (!remove) return true;
         queue.messages.erase(it);
         // Taking a message ends the life of the raw input taken before.
-        if (queue.current) g_rawInputs.erase(queue.current);
+        if (queue.current) g_rawInputs->erase(queue.current);
         queue.current = nullptr;
         if (msg->message == WM_INPUT) {
-            auto raw = g_rawInputs.find(reinterpret_cast<HRAWINPUT>(msg->lParam));
-            if (raw != g_rawInputs.end() && raw->second.thread == thread)
+            auto raw = g_rawInputs->find(reinterpret_cast<HRAWINPUT>(msg->lParam));
+            if (raw != g_rawInputs->end() && raw->second.thread == thread)
                 queue.current = raw->first;
         }
         return true;
@@ -125,12 +128,12 @@ bool TakeMessage(DWORD thread, Queue& queue, MSG* msg, HWND window, UINT filterM
 }
 
 void DropRawInputOf(const MSG& msg) {
-    if (msg.message == WM_INPUT) g_rawInputs.erase(reinterpret_cast<HRAWINPUT>(msg.lParam));
+    if (msg.message == WM_INPUT) g_rawInputs->erase(reinterpret_cast<HRAWINPUT>(msg.lParam));
 }
 
 HRAWINPUT AddRawInput(const void* record, size_t size, DWORD thread) {
     auto handle = static_cast<HRAWINPUT>(detail::NewHandleValue());
-    RawInput& raw = g_rawInputs[handle];
+    RawInput& raw = (*g_rawInputs)[handle];
     raw.record.assign(static_cast<const BYTE*>(record), static_cast<const BYTE*>(record) + size);
     raw.thread = thread;
     return handle;
@@ -139,8 +142,8 @@ HRAWINPUT AddRawInput(const void* record, size_t size, DWORD thread) {
 // A window whose class came from a library that has since been unloaded
 // has no procedure left to run: the call is counted instead of made.
 WNDPROC ProcOf(HWND window) {
-    auto it = g_windows.find(window);
-    if (it == g_windows.end()) return nullptr;
+    auto it = g_windows->find(window);
+    if (it == g_windows->end()) return nullptr;
     if (detail::LibraryCodeGone(it->second.instance)) {
         ++g_callsIntoUnloadedCode;
         return nullptr;
@@ -161,7 +164,7 @@ void DispatchSentMessages(DWORD thread) {
         std::shared_ptr<SentMessage> sent;
         WNDPROC proc;
         {
-            std::lock_guard<std::mutex> lock(g_lock);
+            std::lock_guard<std::mutex> lock(*g_lock);
             Queue& queue = EnsureQueue(thread);
             if (queue.sent.empty()) return;
             sent = queue.sent.front();
@@ -171,7 +174,7 @@ void DispatchSentMessages(DWORD thread) {
         LRESULT result =
             proc ? proc(sent->msg.hwnd, sent->msg.message, sent->msg.wParam, sent->msg.lParam) : 0;
         {
-            std::lock_guard<std::mutex> lock(g_lock);
+            std::lock_guard<std::mutex> lock(*g_lock);
             sent->result = result;
             sent->done = true;
         }
@@ -190,25 +193,25 @@ namespace detail {
 
 void ThreadEnded(DWORD id) {
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        auto queue = g_queues.find(id);
-        if (queue != g_queues.end()) {
+        std::lock_guard<std::mutex> lock(*g_lock);
+        auto queue = g_queues->find(id);
+        if (queue != g_queues->end()) {
             // Senders waiting on a thread that is gone get 0.
             AnswerSentMessages(queue->second);
-            g_queues.erase(queue);
+            g_queues->erase(queue);
         }
-        for (auto it = g_rawInputs.begin(); it != g_rawInputs.end();)
-            it = it->second.thread == id ? g_rawInputs.erase(it) : std::next(it);
-        for (auto it = g_windows.begin(); it != g_windows.end();)
-            it = it->second.thread == id ? g_windows.erase(it) : std::next(it);
+        for (auto it = g_rawInputs->begin(); it != g_rawInputs->end();)
+            it = it->second.thread == id ? g_rawInputs->erase(it) : std::next(it);
+        for (auto it = g_windows->begin(); it != g_windows->end();)
+            it = it->second.thread == id ? g_windows->erase(it) : std::next(it);
     }
     WakeWaiters();
 }
 
 bool QueueHasNewInput(DWORD thread, DWORD wakeMask) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto queue = g_queues.find(thread);
-    if (queue == g_queues.end()) return false;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    auto queue = g_queues->find(thread);
+    if (queue == g_queues->end()) return false;
     if ((wakeMask & QS_SENDMESSAGE) && !queue->second.sent.empty()) return true;
     return (wakeMask & (QS_POSTMESSAGE | QS_RAWINPUT)) && queue->second.newInput;
 }
@@ -228,8 +231,8 @@ bool EmptyPeekDelayed() { return g_emptyPeekDelayed; }
 void ResetUserState() {
     g_emptyPeekDelayMs = 0;
     g_emptyPeekDelayed = false;
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_devices.clear();
+    std::lock_guard<std::mutex> lock(*g_lock);
+    g_devices->clear();
     g_entrySize = 0;
     g_shortenFetch = false;
     g_callsIntoUnloadedCode = 0;
@@ -238,28 +241,28 @@ void ResetUserState() {
 long CallsIntoUnloadedCode() { return g_callsIntoUnloadedCode.load(); }
 
 void ShortenNextFetch(UINT reported) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     g_shortenFetch = true;
     g_shortenedSize = reported;
 }
 
 HRAWINPUT MakeCurrentRawInput(const void* record, size_t size) {
     DWORD thread = CurrentThreadId();
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     Queue& queue = EnsureQueue(thread);
-    if (queue.current) g_rawInputs.erase(queue.current);
+    if (queue.current) g_rawInputs->erase(queue.current);
     queue.current = AddRawInput(record, size, thread);
     return queue.current;
 }
 
 bool InjectRawInput(const void* record, size_t size, WPARAM inputCode) {
     {
-        std::lock_guard<std::mutex> lock(g_lock);
-        auto device = g_devices.begin();
-        for (; device != g_devices.end(); ++device)
-            if (g_windows.count(device->hwndTarget)) break;
-        if (device == g_devices.end()) return false;
-        DWORD thread = g_windows[device->hwndTarget].thread;
+        std::lock_guard<std::mutex> lock(*g_lock);
+        auto device = g_devices->begin();
+        for (; device != g_devices->end(); ++device)
+            if (g_windows->count(device->hwndTarget)) break;
+        if (device == g_devices->end()) return false;
+        DWORD thread = (*g_windows)[device->hwndTarget].thread;
         MSG msg{};
         msg.hwnd = device->hwndTarget;
         msg.message = WM_INPUT;
@@ -272,38 +275,38 @@ bool InjectRawInput(const void* record, size_t size, WPARAM inputCode) {
 }
 
 std::vector<RAWINPUTDEVICE> RegisteredDevices() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    return g_devices;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    return *g_devices;
 }
 
 UINT RegisteredEntrySize() {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     return g_entrySize;
 }
 
 int WindowCount(const char* className) {
-    std::lock_guard<std::mutex> lock(g_lock);
+    std::lock_guard<std::mutex> lock(*g_lock);
     int count = 0;
-    for (const auto& window : g_windows)
+    for (const auto& window : *g_windows)
         if (window.second.className == className) ++count;
     return count;
 }
 
 DWORD WindowThread(HWND window) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto it = g_windows.find(window);
-    return it == g_windows.end() ? 0 : it->second.thread;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    auto it = g_windows->find(window);
+    return it == g_windows->end() ? 0 : it->second.thread;
 }
 
 void ForgetClasses() {
-    std::lock_guard<std::mutex> lock(g_lock);
-    g_classes.clear();
+    std::lock_guard<std::mutex> lock(*g_lock);
+    g_classes->clear();
 }
 
 bool ClassInfo(const char* className, WNDCLASSEXA* info) {
-    std::lock_guard<std::mutex> lock(g_lock);
-    auto it = g_classes.find(className);
-    if (it == g_classes.end()) return false;
+    std::lock_guard<std::mutex> lock(*g_lock);
+    auto it = g_classes->find(className);
+    if (it == g_classes->end()) return false;
     *info = it->second.info;
     return true;
 }
@@ -318,7 +321,7 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
     if ((remove & ~PM_REMOVE) == PM_QS_SENDMESSAGE) return FALSE;
     bool taken;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         stub::Queue& queue = stub::EnsureQueue(thread);
         queue.newInput = false;
         taken = stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax,
@@ -343,7 +346,7 @@ BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) 
         unsigned long seen = stub::detail::WakeGeneration();
         stub::DispatchSentMessages(thread);
         {
-            std::lock_guard<std::mutex> lock(stub::g_lock);
+            std::lock_guard<std::mutex> lock(*stub::g_lock);
             stub::Queue& queue = stub::EnsureQueue(thread);
             queue.newInput = false;
             if (stub::TakeMessage(thread, queue, msg, window, filterMin, filterMax, true))
@@ -360,9 +363,9 @@ BOOL WINAPI PostThreadMessageA(DWORD threadId, UINT message, WPARAM wParam, LPAR
         return FALSE;
     }
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        auto queue = stub::g_queues.find(threadId);
-        if (queue == stub::g_queues.end()) {
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
+        auto queue = stub::g_queues->find(threadId);
+        if (queue == stub::g_queues->end()) {
             SetError(ERROR_INVALID_THREAD_ID);
             return FALSE;
         }
@@ -385,7 +388,7 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
     if (!msg || !msg->hwnd) return 0;
     WNDPROC proc;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
         proc = stub::ProcOf(msg->hwnd);
     }
     return proc ? proc(msg->hwnd, msg->message, msg->wParam, msg->lParam) : 0;
@@ -398,9 +401,9 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
     auto sent = std::make_shared<stub::SentMessage>();
     WNDPROC proc;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        auto it = stub::g_windows.find(window);
-        if (it == stub::g_windows.end()) {
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
+        auto it = stub::g_windows->find(window);
+        if (it == stub::g_windows->end()) {
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return 0;
         }
@@ -420,7 +423,7 @@ LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lPa
         unsigned long seen = stub::detail::WakeGeneration();
         stub::DispatchSentMessages(thread);
         {
-            std::lock_guard<std::mutex> lock(stub::g_lock);
+            std::lock_guard<std::mutex> lock(*stub::g_lock);
             if (sent->done) return sent->result;
         }
         stub::detail::WaitForWake(seen, std::chrono::steady_clock::time_point::max());
@@ -434,8 +437,8 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
         SetError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    if (stub::g_classes.count(windowClass->lpszClassName)) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    if (stub::g_classes->count(windowClass->lpszClassName)) {
         SetError(ERROR_CLASS_ALREADY_EXISTS);
         return 0;
     }
@@ -447,7 +450,7 @@ ATOM WINAPI RegisterClassExA(const WNDCLASSEXA* windowClass) {
     WNDCLASSEXA stored = *windowClass;
     stored.lpszClassName = nullptr;  // the caller's text need not outlive the call
     stored.lpszMenuName = nullptr;
-    stub::g_classes[windowClass->lpszClassName] = stub::WindowClass{stored, atom};
+    (*stub::g_classes)[windowClass->lpszClassName] = stub::WindowClass{stored, atom};
     return atom;
 }
 
@@ -456,18 +459,18 @@ BOOL WINAPI UnregisterClassA(LPCSTR className, HINSTANCE) {
         SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto it = stub::g_classes.find(className);
-    if (it == stub::g_classes.end()) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    auto it = stub::g_classes->find(className);
+    if (it == stub::g_classes->end()) {
         SetError(ERROR_CLASS_DOES_NOT_EXIST);
         return FALSE;
     }
-    for (const auto& window : stub::g_windows)
+    for (const auto& window : *stub::g_windows)
         if (window.second.className == className) {
             SetError(ERROR_CLASS_HAS_WINDOWS);
             return FALSE;
         }
-    stub::g_classes.erase(it);
+    stub::g_classes->erase(it);
     return TRUE;
 }
 
@@ -490,16 +493,16 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
     HWND window;
     WNDPROC proc;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        auto windowClass = stub::g_classes.find(className);
-        if (windowClass == stub::g_classes.end()) {
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
+        auto windowClass = stub::g_classes->find(className);
+        if (windowClass == stub::g_classes->end()) {
             SetError(ERROR_CLASS_DOES_NOT_EXIST);
             return nullptr;
         }
         window = static_cast<HWND>(stub::detail::NewHandleValue());
         proc = windowClass->second.info.lpfnWndProc;
         DWORD thread = CurrentThreadId();
-        stub::g_windows[window] =
+        (*stub::g_windows)[window] =
             stub::Window{className, proc, thread, 0, windowClass->second.info.hInstance};
         stub::EnsureQueue(thread);
     }
@@ -507,8 +510,8 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
                          y,     x,        static_cast<LONG>(style), title, className, exStyle};
     // A window procedure that refuses WM_NCCREATE refuses the window.
     if (!proc(window, WM_NCCREATE, 0, reinterpret_cast<LPARAM>(&create))) {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        stub::g_windows.erase(window);
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
+        stub::g_windows->erase(window);
         return nullptr;
     }
     proc(window, WM_CREATE, 0, reinterpret_cast<LPARAM>(&create));
@@ -519,9 +522,9 @@ HWND WINAPI CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR title, DWORD
 // the last error tells them apart, and success leaves it alone.
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
     bool refused = !Enter(Api::SetWindowLongPtrA);
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto it = stub::g_windows.find(window);
-    if (refused || it == stub::g_windows.end() || index != GWLP_USERDATA) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    auto it = stub::g_windows->find(window);
+    if (refused || it == stub::g_windows->end() || index != GWLP_USERDATA) {
         SetError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -532,9 +535,9 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index) {
     bool refused = !Enter(Api::GetWindowLongPtrA);
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto it = stub::g_windows.find(window);
-    if (refused || it == stub::g_windows.end() || index != GWLP_USERDATA) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    auto it = stub::g_windows->find(window);
+    if (refused || it == stub::g_windows->end() || index != GWLP_USERDATA) {
         SetError(ERROR_INVALID_WINDOW_HANDLE);
         return 0;
     }
@@ -553,9 +556,9 @@ BOOL WINAPI DestroyWindow(HWND window) {
     }
     WNDPROC proc;
     {
-        std::lock_guard<std::mutex> lock(stub::g_lock);
-        auto it = stub::g_windows.find(window);
-        if (it == stub::g_windows.end()) {
+        std::lock_guard<std::mutex> lock(*stub::g_lock);
+        auto it = stub::g_windows->find(window);
+        if (it == stub::g_windows->end()) {
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
@@ -567,10 +570,10 @@ BOOL WINAPI DestroyWindow(HWND window) {
     }
     proc(window, WM_DESTROY, 0, 0);
     proc(window, WM_NCDESTROY, 0, 0);
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    DWORD thread = stub::g_windows[window].thread;
-    stub::g_windows.erase(window);
-    auto& messages = stub::g_queues[thread].messages;
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    DWORD thread = (*stub::g_windows)[window].thread;
+    stub::g_windows->erase(window);
+    auto& messages = (*stub::g_queues)[thread].messages;
     for (auto it = messages.begin(); it != messages.end();) {
         if (it->hwnd != window) {
             ++it;
@@ -596,7 +599,7 @@ BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT s
         SetError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    std::lock_guard<std::mutex> lock(stub::g_lock);
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
     for (UINT i = 0; i < count; ++i) {
         const RAWINPUTDEVICE& device = devices[i];
         bool removing = (device.dwFlags & RIDEV_REMOVE) != 0;
@@ -605,7 +608,7 @@ BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT s
             SetError(ERROR_INVALID_PARAMETER);
             return FALSE;
         }
-        if (device.hwndTarget && !stub::g_windows.count(device.hwndTarget)) {
+        if (device.hwndTarget && !stub::g_windows->count(device.hwndTarget)) {
             SetError(ERROR_INVALID_WINDOW_HANDLE);
             return FALSE;
         }
@@ -613,15 +616,15 @@ BOOL WINAPI RegisterRawInputDevices(PCRAWINPUTDEVICE devices, UINT count, UINT s
     // All entries are valid: apply them together, as Windows does.
     for (UINT i = 0; i < count; ++i) {
         const RAWINPUTDEVICE& device = devices[i];
-        auto same = stub::g_devices.begin();
-        for (; same != stub::g_devices.end(); ++same)
+        auto same = stub::g_devices->begin();
+        for (; same != stub::g_devices->end(); ++same)
             if (same->usUsagePage == device.usUsagePage && same->usUsage == device.usUsage) break;
         if (device.dwFlags & RIDEV_REMOVE) {
-            if (same != stub::g_devices.end()) stub::g_devices.erase(same);
-        } else if (same != stub::g_devices.end()) {
+            if (same != stub::g_devices->end()) stub::g_devices->erase(same);
+        } else if (same != stub::g_devices->end()) {
             *same = device;
         } else {
-            stub::g_devices.push_back(device);
+            stub::g_devices->push_back(device);
         }
     }
     stub::g_entrySize = size;
@@ -637,11 +640,11 @@ UINT WINAPI GetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT
         return kFailed;
     }
     DWORD thread = CurrentThreadId();
-    std::lock_guard<std::mutex> lock(stub::g_lock);
-    auto raw = stub::g_rawInputs.find(rawInput);
-    auto queue = stub::g_queues.find(thread);
-    if (raw == stub::g_rawInputs.end() || raw->second.thread != thread ||
-        queue == stub::g_queues.end() || queue->second.current != rawInput) {
+    std::lock_guard<std::mutex> lock(*stub::g_lock);
+    auto raw = stub::g_rawInputs->find(rawInput);
+    auto queue = stub::g_queues->find(thread);
+    if (raw == stub::g_rawInputs->end() || raw->second.thread != thread ||
+        queue == stub::g_queues->end() || queue->second.current != rawInput) {
         SetError(ERROR_INVALID_HANDLE);
         return kFailed;
     }
