@@ -168,11 +168,7 @@ int main(int argc, char** argv) {
     std::string error;
     const VirtualDeviceKind& media = *FindVirtualDeviceKind("media");
     if (!AddVirtualDevice(media, InfBesideProgram(), &error)) return Fail(error);
-    HANDLE device = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 300 && device == INVALID_HANDLE_VALUE; ++attempt) {
-        device = OpenVirtualDevice(media);
-        if (device == INVALID_HANDLE_VALUE) Sleep(100);
-    }
+    HANDLE device = OpenVirtualDeviceWhenRunning(media, 30000);
     if (device == INVALID_HANDLE_VALUE) return Fail("the virtual media keys do not run");
 
     PluginExports plugin;

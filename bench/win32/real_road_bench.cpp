@@ -141,11 +141,7 @@ int main(int argc, char** argv) {
     std::string error;
     const VirtualDeviceKind& remote = *FindVirtualDeviceKind("remote");
     if (!AddVirtualDevice(remote, InfBesideProgram(), &error)) return Fail(error);
-    HANDLE device = INVALID_HANDLE_VALUE;
-    for (int attempt = 0; attempt < 300 && device == INVALID_HANDLE_VALUE; ++attempt) {
-        device = OpenVirtualDevice(remote);
-        if (device == INVALID_HANDLE_VALUE) Sleep(100);
-    }
+    HANDLE device = OpenVirtualDeviceWhenRunning(remote, 30000);
     if (device == INVALID_HANDLE_VALUE) return Fail("the virtual remote does not run");
 
     PluginExports plugin;

@@ -401,6 +401,16 @@ HANDLE OpenVirtualDevice(const VirtualDeviceKind& kind) {
                        FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
+HANDLE OpenVirtualDeviceWhenRunning(const VirtualDeviceKind& kind, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    HANDLE device = OpenVirtualDevice(kind);
+    while (device == INVALID_HANDLE_VALUE && GetTickCount() - start < timeoutMs) {
+        Sleep(100);
+        device = OpenVirtualDevice(kind);
+    }
+    return device;
+}
+
 bool WriteReport(HANDLE device, const std::vector<BYTE>& report) {
     DWORD written = 0;
     return WriteFile(device, report.data(), static_cast<DWORD>(report.size()), &written, nullptr) &&

@@ -47,6 +47,9 @@ bool VirtualDeviceInstalled(const VirtualDeviceKind& kind);
 // The device's input: one message per report.  INVALID_HANDLE_VALUE while
 // the device is not running.  The caller closes the handle.
 HANDLE OpenVirtualDevice(const VirtualDeviceKind& kind);
+// The same, for a device just added: Wine starts it in its own time, so this
+// tries again every 100 ms for up to `timeoutMs`.
+HANDLE OpenVirtualDeviceWhenRunning(const VirtualDeviceKind& kind, DWORD timeoutMs);
 bool WriteReport(HANDLE device, const std::vector<BYTE>& report);
 
 // Opens, writes the reports in order (`paceMs` apart) and closes.
