@@ -2,7 +2,7 @@
 # receiver-buttons.txt, as a C++ table of all 256 codes (null where a code
 # has no documented name).
 #
-#   LC_ALL=C awk -v out=ReceiverButtonsTable.cpp -f receiver-buttons.awk receiver-buttons.txt
+#   LC_ALL=C awk -v out=ReceiverButtonsTable.cpp -f c-string.awk -f receiver-buttons.awk receiver-buttons.txt
 #
 # A line that is not "HH Name" in plain ASCII, or a code given twice, stops
 # the build: the table must say exactly what the file says.
@@ -11,16 +11,6 @@ function fail(what) {
     printf("%s:%d: %s\n", FILENAME, FNR, what) > "/dev/stderr"
     failed = 1
     exit 1
-}
-
-function c_string(text,    i, c, result) {
-    result = ""
-    for (i = 1; i <= length(text); i++) {
-        c = substr(text, i, 1)
-        if (c == "\\" || c == "\"" || c == "?") result = result "\\"  # "?": never a trigraph
-        result = result c
-    }
-    return result
 }
 
 /^#/ || /^[ \t]*$/ { next }

@@ -3,7 +3,7 @@
 # usage pages and usages.  Writes a C++ source of compact tables: every name
 # once in one block of text, and for each id the offset of its name.
 #
-#   LC_ALL=C awk -v out=UsbIdsTable.cpp -f usb-ids.awk /usr/share/misc/usb.ids
+#   LC_ALL=C awk -v out=UsbIdsTable.cpp -f c-string.awk -f usb-ids.awk /usr/share/misc/usb.ids
 #
 # Plain POSIX awk (a fresh machine has mawk, and no python).  Names become
 # plain ASCII: a console shows anything else in its own code page, so each
@@ -35,16 +35,6 @@ function ascii(text,    i, c, code, result) {
 function name_of(line,    at) {
     at = index(line, "  ")
     return at ? ascii(substr(line, at + 2)) : ""
-}
-
-function c_string(text,    i, c, result) {
-    result = ""
-    for (i = 1; i <= length(text); i++) {
-        c = substr(text, i, 1)
-        if (c == "\\" || c == "\"" || c == "?") result = result "\\"  # "?": never a trigraph
-        result = result c
-    }
-    return result
 }
 
 # Appends a name to the text block; returns its offset.
