@@ -36,8 +36,9 @@ void ConsoleStopDone() {
 BOOL WINAPI OnConsoleControl(DWORD type) {
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT && type != CTRL_CLOSE_EVENT)
         return FALSE;
-    SetEvent(g_stop);
+    // The quit first: a loop that sees the stop may look for it at once.
     PostThreadMessageA(g_captureThread, WM_QUIT, 0, 0);
+    SetEvent(g_stop);
     if (type == CTRL_CLOSE_EVENT) WaitForSingleObject(g_done, kCloseWaitMs);
     return TRUE;
 }
