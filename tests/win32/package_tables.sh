@@ -39,9 +39,26 @@ folder=$work/unpacked/$name
 [ "$(wc -l <"$folder/SHA256SUMS")" -eq $(($(echo "$expected" | wc -l) - 1)) ] ||
   check "SHA256SUMS does not list every other file"
 cmp -s "$folder/USER-GUIDE.txt" "$source_dir/docs/user-guide.md" || check "the user guide differs from docs/"
-for file in LICENSE THIRD-PARTY-NOTICES.txt; do
-  cmp -s "$folder/$file" "$source_dir/$file" || check "$file differs from the repository's"
+cmp -s "$folder/LICENSE" "$source_dir/LICENSE" || check "LICENSE differs from the repository's"
+
+# The notices are the repository's, with the "Built from" listing filled in
+# by tools/package from what the build used: each part's Debian package at
+# the version dpkg has installed, and the usb.ids version kvo-monitor
+# carries.  On any Debian release, so an update cannot leave them stale.
+without_listing() { awk '/^Built from:$/ { print; skip = 1; next } skip && /^$/ { skip = 0 } !skip' "$1"; }
+cmp -s <(without_listing "$folder/THIRD-PARTY-NOTICES.txt") <(without_listing "$source_dir/THIRD-PARTY-NOTICES.txt") ||
+  check "THIRD-PARTY-NOTICES.txt differs from the repository's beyond its 'Built from' listing"
+listing=$(awk '/^Built from:$/ { on = 1; next } on && /^$/ { exit } on' "$folder/THIRD-PARTY-NOTICES.txt")
+for part in "MinGW-w64 runtime" "GCC runtime libraries" gdtoa winpthreads; do
+  package=$(grep -F "[$part]" <<<"$listing" | sed -n 's/.*Debian package \([^ ]*\) \([^ ]*\).*/\1 \2/p')
+  [ -n "$package" ] || { check "the notices name no package for [$part]: $listing"; continue; }
+  installed=$(dpkg-query -W -f='${Version}' "${package% *}" 2>/dev/null)
+  [ "${package#* }" = "$installed" ] ||
+    check "the notices name ${package% *} ${package#* } for [$part], but ${installed:-no version} is installed"
 done
+usb_ids=$(grep -F "[USB ID Repository]" <<<"$listing" | sed -n 's/.*usb\.ids \([^ ]*\) (.*/\1/p')
+{ [ -n "$usb_ids" ] && grep -qaF "$usb_ids" "$build_dir/bin/kvo-monitor.exe"; } ||
+  check "the notices' usb.ids version '${usb_ids}' is not the one kvo-monitor.exe carries"
 
 # Each third-party part a program carries, told by its symbols in the build
 # the zip's stripped copy was made from, needs its notice: a [PART] heading
