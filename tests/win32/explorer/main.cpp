@@ -166,6 +166,36 @@ int BatchMain(const Options& options) {
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
+// Wine shows the Unix root as drive Z:.  A path there, as the Unix shell
+// names it; relative to `folder` when it lies inside it.
+std::string UnixPath(std::string path, const std::string& folder) {
+    if (path.size() < 3 || (path[0] != 'Z' && path[0] != 'z') || path.compare(1, 2, ":\\") != 0) return path;
+    path.erase(0, 2);
+    for (char& c : path)
+        if (c == '\\') c = '/';
+    if (!folder.empty() && path.compare(0, folder.size() + 1, folder + "/") == 0) path.erase(0, folder.size() + 1);
+    return path;
+}
+
+// The command that replays a schedule, to paste where the explorer ran:
+// under Wine (tools/wine-run names the prefix in WINEPREFIX) a wine-run
+// line with Unix paths and the schedule in single quotes; on Windows the
+// program itself.
+std::string ReplayCommand(const std::string& schedule, const Options& options) {
+    const char* prefix = std::getenv("WINEPREFIX");
+    if (!prefix || !*prefix) return Quoted(ProgramPath()) + " --replay " + Quoted(schedule) + RunOptionArguments(options);
+    char current[MAX_PATH] = "";
+    DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    std::string folder = UnixPath(std::string(current, length < sizeof current ? length : 0), "");
+    while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+    std::string prefixPath = prefix;
+    if (prefixPath.compare(0, folder.size() + 1, folder + "/") == 0) prefixPath.erase(0, folder.size() + 1);
+    std::string quoted = "'";
+    for (char c : schedule) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return "tools/wine-run " + prefixPath + " " + UnixPath(ProgramPath(), folder) + " --replay " + quoted + "'" +
+           RunOptionArguments(options);
+}
+
 bool Fails(const Schedule& schedule, const Options& options) {
     std::vector<std::string> lines;
     DWORD code = RunSelf(" --replay " + Quoted(ScheduleText(schedule)) + RunOptionArguments(options),
@@ -298,8 +328,7 @@ int SupervisorMain(const Options& options) {
         std::printf("minimal schedule (%zu steps): %s\n", smallest.steps.size(), text.c_str());
         for (const std::string& line : replayLines)
             if (line.compare(0, 10, "violation ") == 0) std::printf("  %s\n", line.c_str());
-        std::printf("replay: tools/wine-run PREFIX %s --replay %s%s\n", ProgramPath().c_str(),
-                    Quoted(text).c_str(), RunOptionArguments(options).c_str());
+        std::printf("replay: %s\n", ReplayCommand(text, options).c_str());
         return 1;
     }
     double wall = (GetTickCount() - started) / 1000.0;
