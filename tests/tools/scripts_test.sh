@@ -5,7 +5,8 @@
 # no cmake, no Wine).  tools/check runs every preset whatever another did:
 # with one preset that does not configure and one that does not build, the
 # other three still run and report, each broken one counts as one failure,
-# and the closing line adds them up.  No build, no network, nothing
+# and the closing line adds them up.  bench/robustness writes the sweeps'
+# figures, and stops on one it cannot find.  No build, no network, nothing
 # installed.
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -26,7 +27,7 @@ fake() { # PATH BODY: a command that logs its call, then runs BODY
 }
 fake "$t/tree/tools/setup.sh" ':'
 fake "$t/tree/tools/wine-prefix" '[ "$1" != can-run ] || { echo "32-bit Wine is faked away"; exit 1; }'
-fake "$t/tree/tools/wine-run" ':'
+fake "$t/tree/tools/wine-run" '[ -z "$FAKE_WINE_OUTPUT" ] || cat "$FAKE_WINE_OUTPUT"'
 for command in valgrind wine zip; do fake "$t/bin/$command" ':'; done
 # cmake: "--preset P" makes build/P, except for $FAKE_BROKEN_CONFIGURE;
 # "--build --preset P" fails for $FAKE_BROKEN_BUILD.
@@ -114,6 +115,37 @@ run tools/check
 grep -qx 'win32: 2 passed, 0 failed, 1 skipped: the kernel is faked' "$t/out" || fail "win32's line: $(cat "$t/out")"
 [ "$(tail -1 "$t/out")" = "10 passed, 1 failed, 1 skipped (win32: the kernel is faked)" ] ||
   fail "closing line: $(tail -1 "$t/out")"
+
+# bench/robustness reads the sweeps' lines as they print them now, and a
+# figure it cannot find stops it, naming the sweep, with BENCHMARKS.md left
+# as it was.
+mkdir -p "$t/native/bin"
+printf '%s\n' "swept 123 calls, 247 scenarios, 0 failures" \
+  "166 calls in a clean session, 123 of them can fail; 0.9 s" >"$t/native.out"
+fake "$t/native/bin/kvo_failure_sweep" 'cat "$FAKE_NATIVE_OUTPUT"'
+printf '%s\r\n' "x86-64 build: 27 imports swept, 1 watched, 21 without a failure that matters left alone" \
+  "swept 122 calls, 245 scenarios, 0 failures" "89.7 s" >"$t/wine.out"
+printf '%s\n' "# Benchmarks" "" "## Robustness: old" "old figures" "" "## Latency on the real road" "kept" >"$t/benchmarks"
+settings=(KVO_NATIVE_BUILD="$t/native" KVO_WIN64_BUILD="$t/win64" FAKE_NATIVE_OUTPUT="$t/native.out"
+  FAKE_WINE_OUTPUT="$t/wine.out")
+scenario="bench/robustness"
+cp "$t/benchmarks" "$t/tree/BENCHMARKS.md"
+run bench/robustness
+[ "$status" -eq 0 ] || fail "exit $status: $(cat "$t/err")"
+for figure in '| native (stand-in) | 123 | 247 | 0 | 0.9 s |' '| Wine, real DLL (x86-64) | 122 | 245 | 0 | 89.7 s |' \
+    'Natively 166 calls' '27 imports swept, 1 watched, 21 without a failure that matters left alone.'; do
+  grep -qF "$figure" "$t/tree/BENCHMARKS.md" || fail "no '$figure' in: $(cat "$t/tree/BENCHMARKS.md")"
+done
+! grep -q 'old figures' "$t/tree/BENCHMARKS.md" || fail "the old section stayed"
+grep -qx 'kept' "$t/tree/BENCHMARKS.md" || fail "the next section went"
+
+scenario="bench/robustness, a figure missing"
+sed -i 's/^x86-64 build: .*/x86-64 build: 49 imports, all of them/' "$t/wine.out"
+cp "$t/benchmarks" "$t/tree/BENCHMARKS.md"
+run bench/robustness
+[ "$status" -eq 1 ] || fail "exit $status"
+grep -q '^bench/robustness: the sweep under Wine: found no .*imports swept' "$t/err" || fail "said: $(cat "$t/err")"
+cmp -s "$t/benchmarks" "$t/tree/BENCHMARKS.md" || fail "BENCHMARKS.md changed"
 
 [ $failures -eq 0 ] && echo "scripts: all checks passed"
 exit $((failures > 0))
