@@ -56,18 +56,24 @@ while [ $# -ge 2 ]; do
     fail=1
   fi
 
-  # Windows 8's QS_ALLINPUT, QS_ALLEVENTS, QS_INPUT and QS_TOUCH|QS_POINTER
-  # as immediates.  (QS_TOUCH or QS_POINTER alone is 0x800 or 0x1000, which
-  # page sizes and the like also are: those the import and header floors
-  # keep out.)
-  wake8='\$0x(1cff|1cbf|1c07|1800),'
-  masks=$("$objdump" -d --no-show-raw-insn "$program" | grep -cE "$wake8" || true)
-  if [ "$masks" -ne 0 ]; then
-    "$objdump" -d --no-show-raw-insn "$program" | grep -E "$wake8" | head -5
-    echo "$name: $masks instruction(s) with a wake mask of Windows 8 (QS_TOUCH 0x800, QS_POINTER 0x1000)"
+  # Windows 8's wake flags, QS_TOUCH (0x800) and QS_POINTER (0x1000): in
+  # Windows 8's QS_ALLINPUT, QS_ALLEVENTS, QS_INPUT or both flags anywhere,
+  # or beside older flags in the fifth argument of a call (where
+  # MsgWaitForMultipleObjects takes its mask: 0x10(%esp) on i686,
+  # 0x20(%rsp) on x86-64).  Either flag alone is also a page size and the
+  # like, which no wake mask is.
+  "$objdump" -d --no-show-raw-insn "$program" >"$work/code"
+  wake8=$(grep -oE '\$0x(1cff|1cbf|1c07|1800),' "$work/code" | tr -d '$,' || true)
+  for imm in $(grep -oE '\$0x[0-9a-f]{3,4},0x(10\(%esp\)|20\(%rsp\))' "$work/code" |
+               cut -d, -f1 | tr -d '$' | sort -u); do
+    v=$((imm))
+    if (( (v & 0x1800) && !(v & ~0x1cff) && (v & 0x4ff) )); then wake8+=" $imm"; fi
+  done
+  if [ -n "$wake8" ]; then
+    echo "$name passes a wake mask with Windows 8's flags, which older Windows refuse:" $wake8
     fail=1
   fi
-  echo "$name: $(wc -l <"$work/imported") imports, the newest from Windows $newestName," \
-    "no Windows 8 wake mask; runs on Windows $floor"
+  [ -n "$wake8" ] || echo "$name: $(wc -l <"$work/imported") imports, the newest from" \
+    "Windows $newestName, no Windows 8 wake mask; runs on Windows $floor"
 done
 exit $fail
