@@ -2,6 +2,7 @@
 
 #include "capture/CaptureSession.h"
 #include "capture/CaptureThread.h"
+#include "capture/FailureLog.h"
 #include "plugin/Exports.h"
 
 static const DWORD kStopTimeoutMs = 3000;
@@ -23,10 +24,14 @@ static CaptureSession* g_capture = nullptr;
 static CaptureSession* NewCaptureSession() {
     auto* session = static_cast<CaptureSession*>(
         HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(CaptureSession)));
-    if (!session) return nullptr;
+    if (!session) {
+        LogFailedCall("HeapAlloc", ERROR_NOT_ENOUGH_MEMORY);
+        return nullptr;
+    }
     session->ready = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    session->stopRequest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (session->ready) session->stopRequest = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     if (session->ready && session->stopRequest) return session;
+    LogFailedCall("CreateEventA", GetLastError());
     if (session->ready) CloseHandle(session->ready);
     if (session->stopRequest) CloseHandle(session->stopRequest);
     HeapFree(GetProcessHeap(), 0, session);
@@ -88,10 +93,13 @@ static bool FinishCapture(DWORD timeoutMs) {
 static bool StartWorker(CaptureSession* session) {
     HMODULE self = nullptr;
     if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
-                            reinterpret_cast<LPCSTR>(&CaptureThreadProc), &self))
+                            reinterpret_cast<LPCSTR>(&CaptureThreadProc), &self)) {
+        LogFailedCall("GetModuleHandleExA", GetLastError());
         return false;
+    }
     session->thread = CreateThread(nullptr, 0, CaptureThreadProc, session, 0, nullptr);
     if (session->thread) return true;
+    LogFailedCall("CreateThread", GetLastError());
     FreeLibrary(self);
     return false;
 }

@@ -9,7 +9,9 @@
 
 // Takes ownership for the calling thread.  kCaptureRunning with `*mutex`
 // set when it is ours (also when a crashed owner abandoned it);
-// kCaptureElsewhere or kCaptureFailed, with `*mutex` null, otherwise.
+// kCaptureElsewhere when another process holds it (also one this process
+// may not open, such as an elevated one), or kCaptureFailed, with `*mutex`
+// null, otherwise.
 CaptureOutcome ClaimCaptureOwnership(HANDLE* mutex);
 
 // On the thread that claimed it.

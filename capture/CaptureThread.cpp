@@ -3,6 +3,7 @@
 #include "capture/CaptureOwnership.h"
 #include "capture/CaptureSession.h"
 #include "capture/CaptureWindow.h"
+#include "capture/FailureLog.h"
 #include "capture/RawInputRegistration.h"
 #include "plugin/PluginModule.h"
 
@@ -20,11 +21,26 @@ bool OnCaptureWorker() {
 // outcome only from this thread's end.
 static bool Report(CaptureSession* session, CaptureOutcome outcome) {
     InterlockedExchange(&session->outcome, outcome);
-    return SetEvent(session->ready) != FALSE;
+    if (SetEvent(session->ready)) return true;
+    LogFailedCall("SetEvent", GetLastError());
+    return false;
 }
 
+// Everything that may come to the worker's queue: presses, messages posted
+// or sent to its window, and what Windows makes for any window.  Named one
+// by one, as Windows XP to 7 know them: those Windows refuse the whole wait
+// for a flag they do not know, and QS_ALLINPUT takes in QS_TOUCH and
+// QS_POINTER where the headers are set for Windows 8 or later.  Touch and
+// pointer input never come to a hidden window.
+static const DWORD kWorkerWakeMask = QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON | QS_POSTMESSAGE |
+                                     QS_TIMER | QS_PAINT | QS_SENDMESSAGE | QS_HOTKEY |
+                                     QS_RAWINPUT;
+
 static DWORD WaitForStopOrInput(CaptureSession* session) {
-    return MsgWaitForMultipleObjects(1, &session->stopRequest, FALSE, INFINITE, QS_ALLINPUT);
+    DWORD result =
+        MsgWaitForMultipleObjects(1, &session->stopRequest, FALSE, INFINITE, kWorkerWakeMask);
+    if (result == WAIT_FAILED) LogFailedCall("MsgWaitForMultipleObjects", GetLastError());
+    return result;
 }
 
 // Takes every message that arrives until a stop is asked for; presses that
@@ -44,8 +60,11 @@ static void RunCaptureLoop(CaptureSession* session) {
         // A wait that fails is tried once more, so that one refusal does not
         // end capture that the host believes runs; one that fails again
         // would fail at once forever: end rather than spin.
-        if (WaitForStopOrInput(session) == WAIT_FAILED && WaitForStopOrInput(session) == WAIT_FAILED)
+        if (WaitForStopOrInput(session) == WAIT_FAILED &&
+            WaitForStopOrInput(session) == WAIT_FAILED) {
+            LogCaptureNote("capture has ended; the next gir_start starts it again");
             return;
+        }
     }
 }
 

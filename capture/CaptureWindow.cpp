@@ -2,6 +2,7 @@
 
 #include "capture/CaptureConstants.h"
 #include "capture/CaptureThread.h"
+#include "capture/FailureLog.h"
 #include "capture/HandleRawInput.h"
 #include "plugin/Exports.h"
 
@@ -21,7 +22,11 @@ bool RegisterCaptureWindowClass(HINSTANCE instance) {
     windowClass.hCursor = LoadCursorA(nullptr, IDC_ARROW);
     windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
     windowClass.lpszClassName = kCaptureWindowClass;
-    return RegisterClassExA(&windowClass) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
+    if (RegisterClassExA(&windowClass) != 0) return true;
+    DWORD error = GetLastError();
+    if (error == ERROR_CLASS_ALREADY_EXISTS) return true;
+    LogFailedCall("RegisterClassExA", error);
+    return false;
 }
 
 // The class names this library's window procedure: it must not outlive the
@@ -36,8 +41,12 @@ HWND CreateCaptureWindow(HINSTANCE instance, CaptureSession* session) {
     HWND window = CreateWindowExA(0, kCaptureWindowClass, "", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, 0,
                                   CW_USEDEFAULT, 0, nullptr, nullptr, instance, session);
     g_creatingCaptureWindow = false;
+    if (!window) {
+        LogFailedCall("CreateWindowExA", GetLastError());
+        return nullptr;
+    }
     g_captureWindow = window;
-    if (window) ShowWindow(window, SW_HIDE);
+    ShowWindow(window, SW_HIDE);
     return window;
 }
 
@@ -66,8 +75,10 @@ LRESULT CALLBACK WndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam
         SetLastError(ERROR_SUCCESS);
         if (!SetWindowLongPtrA(window, GWLP_USERDATA,
                                reinterpret_cast<LONG_PTR>(create->lpCreateParams)) &&
-            GetLastError() != ERROR_SUCCESS)
+            GetLastError() != ERROR_SUCCESS) {
+            LogFailedCall("SetWindowLongPtrA", GetLastError());
             return FALSE;
+        }
     } else if (message == WM_INPUT && IsCaptureWindow(window)) {
         // This runs on the worker, the window's own thread, which alone may
         // read the record.  Once stopped for good, no event may begin.

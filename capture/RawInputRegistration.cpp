@@ -1,6 +1,7 @@
 #include "capture/RawInputRegistration.h"
 
 #include "capture/CaptureConstants.h"
+#include "capture/FailureLog.h"
 
 static BOOL RegisterBoth(DWORD flags, HWND target) {
     RAWINPUTDEVICE devices[2];
@@ -12,7 +13,9 @@ static BOOL RegisterBoth(DWORD flags, HWND target) {
     devices[1].usUsage = kConsumerControlUsage;
     devices[1].dwFlags = flags;
     devices[1].hwndTarget = target;
-    return RegisterRawInputDevices(devices, 2, sizeof(RAWINPUTDEVICE));
+    if (RegisterRawInputDevices(devices, 2, sizeof(RAWINPUTDEVICE))) return TRUE;
+    LogFailedCall("RegisterRawInputDevices", GetLastError());
+    return FALSE;
 }
 
 // RIDEV_INPUTSINK keeps input coming while another program has the focus.

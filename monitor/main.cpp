@@ -308,9 +308,20 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     return replayed ? 0 : Fail(error);
 }
 
+// kvo-monitor is built for Windows 7 and later.  Vista loads it and is
+// told so here; XP does not even load it: the C++ runtime's threads need
+// GetTickCount64, which came with Vista.
+bool OnWindows7OrLater() {
+    OSVERSIONINFOA version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+    if (!GetVersionExA(&version)) return true;  // nothing to go by: try
+    return version.dwMajorVersion > 6 || (version.dwMajorVersion == 6 && version.dwMinorVersion >= 1);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!OnWindows7OrLater()) return Fail("this program needs Windows 7 or later");
     Options options;
     std::string error;
     if (!ParseOptions(argc, argv, &options, &error)) {

@@ -56,7 +56,7 @@ enum class Api {
     Count
 };
 
-// Back to a fresh machine: NT 10.0, ANSI code page 1252, locale answering
+// Back to a fresh machine: Windows 7 (NT 6.1), ANSI code page 1252, locale answering
 // "1252", no failures armed, counters at zero.  Windows, classes, queues and
 // threads that still exist are left alone (a test must stop what it started).
 void Reset();
@@ -119,6 +119,14 @@ void UseVirtualTime(bool on);
 // (a short or overlong read), once.
 void ShortenNextFetch(UINT reported);
 
+// The Windows the stand-in plays: what GetVersionExA answers, and which of
+// Windows' own refusals apply.  Windows 7 unless a test chooses otherwise:
+// the oldest Windows with every refusal modelled here.
+// - MsgWaitForMultipleObjects refuses a wake mask with a flag that Windows
+//   does not know with ERROR_INVALID_PARAMETER: QS_TOUCH and QS_POINTER
+//   came with Windows 8 (6.2).
+// - From Vista (6.0) on, a named object made at another integrity level
+//   (HoldMutexAtOtherIntegrity) cannot be opened: ERROR_ACCESS_DENIED.
 void SetVersion(DWORD platformId, DWORD major, DWORD minor);
 // The text GetLocaleInfoA gives for LOCALE_IDEFAULTANSICODEPAGE;
 // nullptr makes the query fail.
@@ -152,11 +160,21 @@ long LiveThreads();
 void SetThreadLeavingHook(void (*hook)());
 // The thread that owns the named mutex, 0 if it is free or does not exist.
 DWORD MutexOwner(const char* name);
+// The named mutex, made and held by a process at another integrity level
+// (an elevated program, or a sandboxed one), as long as this lasts: on
+// Vista and later, CreateMutexA of its name fails with ERROR_ACCESS_DENIED;
+// XP has no integrity levels, and opens it as any other.  Let go with
+// EndMutexAtOtherIntegrity: its holder releases it and closes its handle.
+void HoldMutexAtOtherIntegrity(const char* name);
+void EndMutexAtOtherIntegrity(const char* name);
 // Keeps the named mutex in being, as another process's open handle would,
 // without a handle of this process: then an owner that ends without
 // releasing it leaves it abandoned, which MutexAbandoned tells.
 void WatchMutex(const char* name);
 bool MutexAbandoned(const char* name);
+
+// What OutputDebugStringA was given since Reset, one string per call.
+std::vector<std::string> DebugOutput();
 
 // --- raw input ---
 

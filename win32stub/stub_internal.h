@@ -48,6 +48,10 @@ long LiveThreadCount();
 // Whether a window procedure of `instance` would run code that is unloaded.
 bool LibraryCodeGone(HINSTANCE instance);
 
+// Whether the Windows that SetVersion chose is NT `major`.`minor` or later:
+// what that Windows refuses, the stand-in refuses.
+bool WindowsAtLeast(DWORD major, DWORD minor);
+
 // For MsgWaitForMultipleObjects: does the calling thread's queue hold input
 // of the kinds in `wakeMask` that arrived since it last looked?
 bool QueueHasNewInput(DWORD thread, DWORD wakeMask);

@@ -30,6 +30,10 @@ UINT g_ansiCodePage = 1252;
 std::atomic<long> g_liveHeapBlocks{0};
 std::atomic<long> g_liveStrings{0};
 
+// What OutputDebugStringA was given, in order, since Reset.
+NoDestructor<std::mutex> g_debugLock;
+NoDestructor<std::vector<std::string>> g_debugOutput;
+
 // Windows-1252 differs from Latin-1 only in 0x80-0x9F.  Zero marks the five
 // bytes that code page leaves undefined.
 const char16_t kCp1252High[32] = {
@@ -81,10 +85,14 @@ int WideToByte(UINT codePage, char16_t wide) {
 }  // namespace
 
 void ResetKernelState() {
+    {
+        std::lock_guard<std::mutex> lock(*g_debugLock);
+        g_debugOutput->clear();
+    }
     std::lock_guard<std::mutex> lock(*g_lock);
     g_platform = VER_PLATFORM_WIN32_NT;
-    g_major = 10;
-    g_minor = 0;
+    g_major = 6;
+    g_minor = 1;
     g_localeAnswers = true;
     *g_localeAnsiCodePage = "1252";
     g_ansiCodePage = 1252;
@@ -106,6 +114,21 @@ void SetLocaleAnsiCodePage(const char* text) {
 void SetAnsiCodePage(UINT codePage) {
     std::lock_guard<std::mutex> lock(*g_lock);
     g_ansiCodePage = codePage;
+}
+
+namespace detail {
+
+bool WindowsAtLeast(DWORD major, DWORD minor) {
+    std::lock_guard<std::mutex> lock(*g_lock);
+    return g_platform == VER_PLATFORM_WIN32_NT &&
+           (g_major > major || (g_major == major && g_minor >= minor));
+}
+
+}  // namespace detail
+
+std::vector<std::string> DebugOutput() {
+    std::lock_guard<std::mutex> lock(*g_debugLock);
+    return *g_debugOutput;
 }
 
 long LiveHeapBlocks() { return g_liveHeapBlocks.load(); }
@@ -225,6 +248,14 @@ int WINAPI WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wide, int wid
     return static_cast<int>(count);
 }
 
+// Kept for the tests to read; nothing is printed.  Null, as on Windows, is
+// no text.
+void WINAPI OutputDebugStringA(LPCSTR text) {
+    if (!text) return;
+    std::lock_guard<std::mutex> lock(*stub::g_debugLock);
+    stub::g_debugOutput->push_back(text);
+}
+
 int WINAPI lstrlenW(LPCWSTR text) {
     if (!text) return 0;
     int length = 0;
@@ -251,11 +282,10 @@ HANDLE WINAPI GetProcessHeap(void) {
     return &processHeap;
 }
 
+// Out of memory sets no last error, as on Windows (unless the heap was
+// asked to raise exceptions instead, which KVORemote never does).
 LPVOID WINAPI HeapAlloc(HANDLE heap, DWORD flags, SIZE_T bytes) {
-    if (!Enter(Api::HeapAlloc) || heap != GetProcessHeap()) {
-        SetError(ERROR_NOT_ENOUGH_MEMORY);
-        return nullptr;
-    }
+    if (!Enter(Api::HeapAlloc) || heap != GetProcessHeap()) return nullptr;
     void* memory = (flags & HEAP_ZERO_MEMORY) ? std::calloc(1, bytes ? bytes : 1)
                                          : std::malloc(bytes ? bytes : 1);
     if (memory) stub::g_liveHeapBlocks.fetch_add(1);

@@ -35,6 +35,7 @@ struct KernelObject {
     DWORD owner = 0;         // mutexes: the owning thread, 0 when free
     int recursion = 0;
     bool abandoned = false;
+    bool otherIntegrity = false;  // made by a process at another integrity level
     std::string name;
 };
 
@@ -45,6 +46,8 @@ NoDestructor<std::map<HANDLE, std::shared_ptr<KernelObject>>> g_handles;
 NoDestructor<std::map<DWORD, std::weak_ptr<KernelObject>>> g_threads;
 NoDestructor<std::map<std::string, std::weak_ptr<KernelObject>>> g_named;
 NoDestructor<std::map<std::string, std::shared_ptr<KernelObject>>> g_watched;
+// Mutexes that processes at another integrity level hold, by name.
+NoDestructor<std::map<std::string, std::shared_ptr<KernelObject>>> g_otherIntegrity;
 std::atomic<long> g_liveThreads{0};
 long g_moduleReferences = 0;
 // The library as a host loads it, once a test has named its entry point.
@@ -216,6 +219,37 @@ void WatchMutex(const char* name) {
     (*g_watched)[name] = object;
 }
 
+void HoldMutexAtOtherIntegrity(const char* name) {
+    {
+        std::lock_guard<std::mutex> lock(*g_lock);
+        std::shared_ptr<KernelObject> object = (*g_named)[name].lock();
+        if (!object) {
+            object = std::make_shared<KernelObject>();
+            object->kind = Kind::Mutex;
+            object->name = name;
+            (*g_named)[name] = object;
+        }
+        object->otherIntegrity = true;
+        // Its holder is a thread of that other process.
+        object->owner = detail::NewThreadId();
+        object->recursion = 1;
+        (*g_otherIntegrity)[name] = object;
+    }
+    detail::WakeWaiters();
+}
+
+void EndMutexAtOtherIntegrity(const char* name) {
+    {
+        std::lock_guard<std::mutex> lock(*g_lock);
+        auto it = g_otherIntegrity->find(name);
+        if (it == g_otherIntegrity->end()) return;
+        it->second->owner = 0;
+        it->second->recursion = 0;
+        g_otherIntegrity->erase(it);
+    }
+    detail::WakeWaiters();
+}
+
 bool MutexAbandoned(const char* name) {
     std::lock_guard<std::mutex> lock(*g_lock);
     auto it = g_named->find(name);
@@ -362,16 +396,23 @@ BOOL WINAPI ResetEvent(HANDLE event) {
 }
 
 // Opening an existing name gives a new handle to the same mutex and says so
-// through ERROR_ALREADY_EXISTS, as Windows does.
+// through ERROR_ALREADY_EXISTS, as Windows does.  CreateMutexA asks for all
+// access to it, which a mutex made at another integrity level does not
+// grant from Vista on.
 HANDLE WINAPI CreateMutexA(LPSECURITY_ATTRIBUTES, BOOL initialOwner, LPCSTR name) {
     if (!Enter(Api::CreateMutexA)) {
         SetError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
     DWORD thread = stub::detail::CurrentThreadId();
+    bool integrityLevels = stub::detail::WindowsAtLeast(6, 0);
     std::lock_guard<std::mutex> lock(*stub::g_lock);
     std::shared_ptr<stub::KernelObject> object;
     if (name) object = (*stub::g_named)[name].lock();
+    if (object && object->otherIntegrity && integrityLevels) {
+        SetError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
     if (object) {
         SetError(ERROR_ALREADY_EXISTS);
         return stub::AddHandle(object);
@@ -442,9 +483,20 @@ DWORD WINAPI WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL wai
     return WaitForAny(count, handles, milliseconds, 0);
 }
 
+// The input kinds a wake mask may name; Windows before 8 refuses the
+// others, which a program built for Windows 8's headers passes in
+// QS_ALLINPUT.
+static DWORD KnownWakeFlags() {
+    const DWORD kUpToWindows7 = QS_KEY | QS_MOUSE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                                QS_SENDMESSAGE | QS_HOTKEY | QS_RAWINPUT;
+    return stub::detail::WindowsAtLeast(6, 2) ? kUpToWindows7 | QS_TOUCH | QS_POINTER
+                                              : kUpToWindows7;
+}
+
 DWORD WINAPI MsgWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
                                        DWORD milliseconds, DWORD wakeMask) {
-    if (!Enter(Api::MsgWaitForMultipleObjects) || (count && !handles) || waitAll) {
+    if (!Enter(Api::MsgWaitForMultipleObjects) || (count && !handles) || waitAll ||
+        (wakeMask & ~KnownWakeFlags())) {
         SetError(ERROR_INVALID_PARAMETER);
         return WAIT_FAILED;
     }

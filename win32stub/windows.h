@@ -127,6 +127,7 @@ PVOID WINAPI InterlockedExchangePointer(PVOID volatile* target, PVOID value);
 
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD error);
+void WINAPI OutputDebugStringA(LPCSTR text);
 
 // ---- kernel: heap ------------------------------------------------------
 
@@ -195,9 +196,20 @@ void WINAPI LeaveCriticalSection(LPCRITICAL_SECTION section);
 
 #define PM_NOREMOVE 0x0000
 #define PM_REMOVE 0x0001
+#define QS_KEY 0x0001
+#define QS_MOUSEMOVE 0x0002
+#define QS_MOUSEBUTTON 0x0004
+#define QS_MOUSE (QS_MOUSEMOVE | QS_MOUSEBUTTON)
 #define QS_POSTMESSAGE 0x0008
+#define QS_TIMER 0x0010
+#define QS_PAINT 0x0020
 #define QS_SENDMESSAGE 0x0040
+#define QS_HOTKEY 0x0080
 #define QS_RAWINPUT 0x0400
+// Windows 8 and later only; older Windows refuse a wake mask that names them.
+#define QS_TOUCH 0x0800
+#define QS_POINTER 0x1000
+// As the headers give it for Windows XP to 7 (_WIN32_WINNT below 0x0602).
 #define QS_ALLINPUT 0x04FF
 #define PM_QS_SENDMESSAGE (QS_SENDMESSAGE << 16)
 #define GWLP_USERDATA (-21)

@@ -10,8 +10,9 @@
 //
 // What must hold after every run:
 // - nothing crashes and nothing hangs (a step that takes 10 s is a hang);
-// - gir_start returns 0 only when something failed, and then leaves nothing;
-//   after a 1 the presses arrive;
+// - gir_start returns 0 only when something failed, and then leaves nothing,
+//   and a line through OutputDebugStringA names the call that failed; after
+//   a 1 the presses arrive; with nothing failing, nothing is logged;
 // - gir_stop and gir_close return 1 and leave nothing: no thread, window,
 //   raw input registration, held ownership, handle, heap block, wide string
 //   or library reference;
@@ -193,6 +194,9 @@ public:
         baseline_.handles = handlesUnloaded;
         NoteFailure();
         Expect(LeftOver().empty(), "after the library's detach: " + LeftOver());
+        std::vector<std::string> lines = stub::DebugOutput();
+        Expect(failStep_ || lines.empty(),
+               "logged with nothing failing: " + (lines.empty() ? "" : lines[0]));
         return fault_;
     }
 
@@ -251,6 +255,19 @@ private:
         return left;
     }
 
+    // The call's name as the plug-in logs it, without the stand-in's note
+    // of which use of the call it was.
+    static std::string LoggedName(stub::Api api) {
+        std::string name = stub::ApiName(api);
+        return name.substr(0, name.find('('));
+    }
+
+    bool Logged(const std::string& call) const {
+        for (const std::string& line : stub::DebugOutput())
+            if (line.rfind("KVORemote: " + call + " failed: error ", 0) == 0) return true;
+        return false;
+    }
+
     void Start(const char* step) {
         BeginStep(step);
         int result = gir_start();
@@ -260,6 +277,9 @@ private:
         if (result == 1) return;
         Expect(result == 0, std::string(step) + " returned " + std::to_string(result));
         Expect(FailedIn(step), std::string(step) + " returned 0 though nothing failed");
+        Expect(Logged(LoggedName(Excused())),
+               std::string(step) + " returned 0 and logged no line naming " +
+                   LoggedName(Excused()));
         std::string left = LeftOver();
         Expect(left.empty(), std::string(step) + " returned 0 and left: " + left);
     }

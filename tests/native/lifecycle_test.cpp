@@ -214,6 +214,55 @@ TEST_F(Capture, AnotherProcessCapturingMakesStartSucceedWithoutCapture) {
     EXPECT_EQ(stub::MutexOwner(kOwnershipName), HostCalls()[0].threadId);
 }
 
+// An elevated host (or another user's) made the ownership mutex: this
+// process may not open it, so it cannot learn who holds it, only that
+// another process captures.  XP has no integrity levels and opens it.
+TEST_F(Capture, ACapturerAtAnotherIntegrityLevelIsAnotherProcessCapturing) {
+    for (DWORD major : {6u, 5u}) {
+        stub::SetVersion(VER_PLATFORM_WIN32_NT, major, 1);
+        stub::HoldMutexAtOtherIntegrity(kOwnershipName);
+        EXPECT_EQ(gir_start(), 1);
+        EXPECT_EQ(stub::WindowCount(kCaptureWindowClass), 0);
+        EXPECT_TRUE(stub::RegisteredDevices().empty());
+        EXPECT_TRUE(WaitUntil(NoWorker));
+        EXPECT_EQ(gir_stop(), 1);
+        EXPECT_TRUE(stub::DebugOutput().empty()) << stub::DebugOutput()[0];
+
+        // It lets go: the next start captures.
+        stub::EndMutexAtOtherIntegrity(kOwnershipName);
+        ASSERT_EQ(gir_start(), 1);
+        Press(HidReport({0x01, 0xCD, 0x00}));
+        ASSERT_TRUE(WaitForHostCalls(1));
+        EXPECT_EQ(gir_stop(), 1);
+        ClearHostCalls();
+    }
+}
+
+// The stand-in answers as the chosen Windows; before Windows 8 a wake mask
+// with QS_TOUCH or QS_POINTER is refused, and a worker that passed one
+// would end as soon as it began to wait.
+TEST_F(Capture, EveryWindowsFromXpOnDeliversThePressesAndStops) {
+    const DWORD versions[][2] = {{5, 1}, {6, 0}, {6, 1}, {6, 2}, {10, 0}};
+    for (const auto& version : versions) {
+        stub::SetVersion(VER_PLATFORM_WIN32_NT, version[0], version[1]);
+        bool windows8 = version[0] > 6 || version[1] >= 2;
+        EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_RAWINPUT | QS_TOUCH),
+                  windows8 ? WAIT_TIMEOUT : WAIT_FAILED);
+        ClearHostCalls();
+        ASSERT_EQ(gir_start(), 1);
+        WaitForWorkerToIdle();
+        Press(HidReport({0x04, 0x0D}));
+        Press(HidReport({0x01, 0xCD, 0x00}));
+        Press(HidReport({0x01, 0xE9, 0x00}));
+        ASSERT_TRUE(WaitForHostCalls(3)) << version[0] << "." << version[1];
+        EXPECT_EQ(gir_stop(), 1);
+        ExpectNothingLeft();
+        EXPECT_EQ(HostEventNames(), (std::vector<std::string>{"KVO000000040D", "KVO000001CD00",
+                                                              "KVO000001E900"}));
+        EXPECT_TRUE(stub::DebugOutput().empty()) << stub::DebugOutput()[0];
+    }
+}
+
 TEST_F(Capture, ASlowStartIsWaitedForNotAbandoned) {
     stub::DelayNext(stub::Api::CreateWindowExA, 1500);
     ASSERT_EQ(gir_start(), 1);
@@ -443,9 +492,17 @@ TEST_F(Capture, EveryFailedStepOfStartReturnsZeroAndLeavesNothing) {
     };
     for (stub::Api step : steps) {
         stub::FailNext(step);
-        EXPECT_EQ(gir_start(), 0) << static_cast<int>(step);
+        EXPECT_EQ(gir_start(), 0) << stub::ApiName(step);
         ExpectNothingLeft();
+        // Which call failed, and Windows' error code, for DebugView.
+        std::vector<std::string> lines = stub::DebugOutput();
+        ASSERT_FALSE(lines.empty()) << stub::ApiName(step);
+        EXPECT_EQ(lines.back().rfind("KVORemote: " + std::string(stub::ApiName(step)) +
+                                         " failed: error ", 0),
+                  0u)
+            << lines.back();
     }
+    EXPECT_EQ(stub::DebugOutput().back(), "KVORemote: RegisterRawInputDevices failed: error 87\n");
     // And capture still starts afterwards.
     ASSERT_EQ(gir_start(), 1);
     Press(HidReport({0x04, 0x0D}));
@@ -459,6 +516,12 @@ TEST_F(Capture, AWorkerThatEndsOnItsOwnIsReplacedByTheNextStart) {
     stub::FailNext(stub::Api::MsgWaitForMultipleObjects, 2);
     Press(KeyboardRecord());
     ASSERT_TRUE(WaitUntil(NoWorker));
+    // Not silently: the host still believes it captures.
+    EXPECT_EQ(stub::DebugOutput(),
+              (std::vector<std::string>{
+                  "KVORemote: MsgWaitForMultipleObjects failed: error 87\n",
+                  "KVORemote: MsgWaitForMultipleObjects failed: error 87\n",
+                  "KVORemote: capture has ended; the next gir_start starts it again\n"}));
     ASSERT_EQ(gir_start(), 1);
     Press(HidReport({0x04, 0x0D}));
     ASSERT_TRUE(WaitForHostCalls(1));

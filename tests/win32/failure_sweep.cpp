@@ -549,6 +549,9 @@ int main() {
     // Wine starts a helper thread the first time a process asks for its raw
     // input registrations: let that happen before threads are counted.
     RegisteredRawInputCount();
+    // The first OutputDebugStringA of a process opens a mutex of the
+    // system's (DBWinMutex) and keeps it: before handles are counted too.
+    OutputDebugStringA("kvo_failure_sweep: the DLL's failure lines follow\n");
     // Held as another process of the session would hold it, so that an owner
     // that ends without releasing shows as one that crashed.
     HANDLE watchedOwnership = CreateMutexA(nullptr, FALSE, "Local\\KVORemoteCapture");

@@ -46,20 +46,82 @@ std::vector<RAWINPUTDEVICE> g_registered;
 UINT g_registeredEntrySize = 0;
 int g_registerCalls = 0;
 
+bool g_refuseNextRegistration = false;
+
 BOOL WINAPI RecordRegistration(PCRAWINPUTDEVICE devices, UINT count, UINT size) {
+    if (g_refuseNextRegistration) {
+        g_refuseNextRegistration = false;
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
     ++g_registerCalls;
     g_registered.assign(devices, devices + count);
     g_registeredEntrySize = size;
     return g_realRegister(devices, count, size);
 }
 
+// ---- the platform answering as Windows 7 does, and what it is told ----
+
+// Wine takes any wake mask; Windows before 8 refuses the whole wait for a
+// flag it does not know (QS_TOUCH, QS_POINTER), and so does this.
+typedef DWORD(WINAPI* MsgWaitProc)(DWORD, const HANDLE*, BOOL, DWORD, DWORD);
+MsgWaitProc g_realMsgWait = nullptr;
+const DWORD kWindows7WakeFlags = QS_KEY | QS_MOUSE | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                                 QS_SENDMESSAGE | QS_HOTKEY | QS_RAWINPUT;
+LONG g_waits = 0;
+LONG g_refusedWaits = 0;
+
+DWORD WINAPI MsgWaitAsWindows7(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD ms,
+                               DWORD wakeMask) {
+    InterlockedIncrement(&g_waits);
+    if (wakeMask & ~kWindows7WakeFlags) {
+        InterlockedIncrement(&g_refusedWaits);
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return WAIT_FAILED;
+    }
+    return g_realMsgWait(count, handles, waitAll, ms, wakeMask);
+}
+
+// The failure lines the plug-in writes for DebugView.
+std::mutex g_debugLock;
+std::vector<std::string> g_debugLines;
+
+void WINAPI KeepDebugLine(LPCSTR text) {
+    std::lock_guard<std::mutex> lock(g_debugLock);
+    g_debugLines.push_back(text ? text : "");
+}
+
+std::vector<std::string> DebugLines() {
+    std::lock_guard<std::mutex> lock(g_debugLock);
+    return g_debugLines;
+}
+
+void ClearDebugLines() {
+    std::lock_guard<std::mutex> lock(g_debugLock);
+    g_debugLines.clear();
+}
+
+bool Substitute(const char* dll, const char* function, void* replacement, void** real) {
+    void** slot = FindImportSlot(g_plugin.module, dll, function);
+    if (!slot) return false;
+    void* previous = PatchImportSlot(slot, replacement);
+    if (real) *real = previous;
+    return true;
+}
+
 bool SubstituteRawInput() {
-    void** registration =
-        FindImportSlot(g_plugin.module, "USER32.dll", "RegisterRawInputDevices");
-    if (!registration || !InstallRawInputServer(g_plugin.module) || !CountOffThreadReads(g_plugin.module))
+    void* realRegister = nullptr;
+    void* realMsgWait = nullptr;
+    if (!Substitute("USER32.dll", "RegisterRawInputDevices",
+                    reinterpret_cast<void*>(RecordRegistration), &realRegister) ||
+        !Substitute("USER32.dll", "MsgWaitForMultipleObjects",
+                    reinterpret_cast<void*>(MsgWaitAsWindows7), &realMsgWait) ||
+        !Substitute("KERNEL32.dll", "OutputDebugStringA", reinterpret_cast<void*>(KeepDebugLine),
+                    nullptr) ||
+        !InstallRawInputServer(g_plugin.module) || !CountOffThreadReads(g_plugin.module))
         return false;
-    g_realRegister = reinterpret_cast<RegisterProc>(
-        PatchImportSlot(registration, reinterpret_cast<void*>(RecordRegistration)));
+    g_realRegister = reinterpret_cast<RegisterProc>(realRegister);
+    g_realMsgWait = reinterpret_cast<MsgWaitProc>(realMsgWait);
     return true;
 }
 
@@ -207,6 +269,65 @@ TEST_F(HostCaptures, PressesBecomeEventsOnTheWorkerThatOwnsTheWindow) {
         EXPECT_EQ(event.deviceNumber, 80);
         EXPECT_EQ(event.threadId, worker);
     }
+}
+
+// Every wait of the plug-in answered as Windows 7 answers it (all tests
+// here run so): none is refused, and the presses arrive.
+TEST_F(HostCaptures, CapturesUnderWindows7sWaits) {
+    LONG waitsBefore = g_waits;
+    HWND window = Start();
+    ASSERT_NE(window, nullptr);
+    Press(window, HidReport({0x04, 0x0D}));
+    Press(window, HidReport({0x01, 0xCD, 0x00}));
+    Press(window, HidReport({0x01, 0xE9, 0x00}));
+    ASSERT_TRUE(WaitForEvents(3));
+    EXPECT_EQ(HostEventNames(),
+              (std::vector<std::string>{"KVO000000040D", "KVO000001CD00", "KVO000001E900"}));
+    EXPECT_EQ(g_plugin.stop(), 1);
+    EXPECT_GT(g_waits, waitsBefore);
+    EXPECT_EQ(g_refusedWaits, 0) << "a wake mask that Windows 7 refuses";
+}
+
+TEST_F(HostCaptures, AFailedStartSaysWhichCallFailedAndWindowsErrorCode) {
+    ClearDebugLines();
+    g_refuseNextRegistration = true;
+    EXPECT_EQ(g_plugin.start(), 0);
+    EXPECT_EQ(FindOwnCaptureWindow(), nullptr);
+    EXPECT_EQ(DebugLines(),
+              std::vector<std::string>{"KVORemote: RegisterRawInputDevices failed: error 87\n"});
+    ClearDebugLines();
+    EXPECT_NE(Start(), nullptr);
+    EXPECT_TRUE(DebugLines().empty());
+}
+
+// An elevated host made the ownership mutex: a process of lower integrity
+// gets ERROR_ACCESS_DENIED for it, which Wine, without integrity levels,
+// never gives on its own.
+typedef HANDLE(WINAPI* CreateMutexProc)(LPSECURITY_ATTRIBUTES, BOOL, LPCSTR);
+CreateMutexProc g_realCreateMutex = nullptr;
+
+HANDLE WINAPI CreateMutexOfAnElevatedHost(LPSECURITY_ATTRIBUTES security, BOOL owner, LPCSTR name) {
+    if (name && std::strcmp(name, "Local\\KVORemoteCapture") == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return nullptr;
+    }
+    return g_realCreateMutex(security, owner, name);
+}
+
+TEST_F(HostCaptures, AnElevatedCapturerIsAnotherProcessCapturing) {
+    void* real = nullptr;
+    ASSERT_TRUE(Substitute("KERNEL32.dll", "CreateMutexA",
+                           reinterpret_cast<void*>(CreateMutexOfAnElevatedHost), &real));
+    g_realCreateMutex = reinterpret_cast<CreateMutexProc>(real);
+    ClearDebugLines();
+    int started = g_plugin.start();
+    HWND window = FindOwnCaptureWindow();
+    EXPECT_EQ(g_plugin.stop(), 1);
+    Substitute("KERNEL32.dll", "CreateMutexA", real, nullptr);
+    EXPECT_EQ(started, 1);
+    EXPECT_EQ(window, nullptr);
+    EXPECT_TRUE(DebugLines().empty());
+    EXPECT_NE(Start(), nullptr);
 }
 
 TEST_F(HostCaptures, RegistersBothCollectionsAsInputSinksAndRemovesThemOnStop) {
