@@ -1,10 +1,9 @@
 #include "capture/CaptureOwnership.h"
 
-// "Local\" puts the name in the session's own namespace.
-static const char kOwnershipName[] = "Local\\KVORemoteCapture";
+#include "capture/CaptureConstants.h"
 
 CaptureOutcome ClaimCaptureOwnership(HANDLE* mutex) {
-    *mutex = CreateMutexA(nullptr, FALSE, kOwnershipName);
+    *mutex = CreateMutexA(nullptr, FALSE, kCaptureOwnershipName);
     if (!*mutex) return kCaptureFailed;
     // A mutex whose owner died is handed over as abandoned: the owner's
     // capture died with it, so it is ours now.

@@ -3,16 +3,14 @@
 #include "capture/CaptureConstants.h"
 
 static BOOL RegisterBoth(DWORD flags, HWND target) {
-    RAWINPUTDEVICE devices[2];
-    devices[0].usUsagePage = kReceiverUsagePage;
-    devices[0].usUsage = kReceiverUsage;
-    devices[0].dwFlags = flags;
-    devices[0].hwndTarget = target;
-    devices[1].usUsagePage = kConsumerUsagePage;
-    devices[1].usUsage = kConsumerControlUsage;
-    devices[1].dwFlags = flags;
-    devices[1].hwndTarget = target;
-    return RegisterRawInputDevices(devices, 2, sizeof(RAWINPUTDEVICE));
+    RAWINPUTDEVICE devices[kCaptureCollectionCount];
+    for (UINT i = 0; i < kCaptureCollectionCount; ++i) {
+        devices[i].usUsagePage = kCaptureCollections[i].usagePage;
+        devices[i].usUsage = kCaptureCollections[i].usage;
+        devices[i].dwFlags = flags;
+        devices[i].hwndTarget = target;
+    }
+    return RegisterRawInputDevices(devices, kCaptureCollectionCount, sizeof(RAWINPUTDEVICE));
 }
 
 // RIDEV_INPUTSINK keeps input coming while another program has the focus.

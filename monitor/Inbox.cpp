@@ -11,24 +11,31 @@ struct InboxState {
     HWND window = nullptr;
     UINT message = 0;
     bool wakePosted = false;
+    bool replaying = false;
+    std::string replayNames;
     InboxState() { InitializeCriticalSection(&lock); }
 };
 InboxState g_inbox;
 
 void Post(InboxItem item) {
-    item.ticks = ClockTicks();
     EnterCriticalSection(&g_inbox.lock);
+    // Stamped inside the lock, so that the times of items from different
+    // threads rise in the order the items are taken.
+    item.ticks = ClockTicks();
+    if (!item.isEvent && item.source == SeenRecord::kPlugin && g_inbox.replaying) {
+        item.source = SeenRecord::kReplay;
+        item.text = g_inbox.replayNames;
+    }
     g_inbox.items.push_back(std::move(item));
     // One wake-up for any number of items; one that could not be posted is
     // tried again with the next item.
     if (g_inbox.window && !g_inbox.wakePosted)
-        g_inbox.wakePosted = PostMessageA(g_inbox.window, g_inbox.message, 0, 0) != FALSE;
+        g_inbox.wakePosted = PostMessageW(g_inbox.window, g_inbox.message, 0, 0) != FALSE;
     LeaveCriticalSection(&g_inbox.lock);
 }
 
-void PostRecord(InboxItem::Kind kind, const BYTE* record, UINT size) {
-    InboxItem item = {kind, 0, std::vector<BYTE>(record, record + size), std::string(), 0};
-    Post(std::move(item));
+void PostRecord(SeenRecord::Source source, const BYTE* record, UINT size) {
+    Post({false, source, 0, std::vector<BYTE>(record, record + size), std::string(), 0});
 }
 
 }  // namespace
@@ -43,13 +50,19 @@ void OpenInbox(HWND window, UINT message) {
 
 void CloseInbox() { OpenInbox(nullptr, 0); }
 
-void PostPluginRecord(const BYTE* record, UINT size) { PostRecord(InboxItem::kPluginRecord, record, size); }
+void ReplayNext(const std::string& names) {
+    EnterCriticalSection(&g_inbox.lock);
+    g_inbox.replaying = true;
+    g_inbox.replayNames = names;
+    LeaveCriticalSection(&g_inbox.lock);
+}
 
-void PostIgnoredRecord(const BYTE* record, UINT size) { PostRecord(InboxItem::kIgnoredRecord, record, size); }
+void PostPluginRecord(const BYTE* record, UINT size) { PostRecord(SeenRecord::kPlugin, record, size); }
+
+void PostIgnoredRecord(const BYTE* record, UINT size) { PostRecord(SeenRecord::kIgnored, record, size); }
 
 void PostEvent(const char* name, int deviceNumber) {
-    InboxItem item = {InboxItem::kEvent, 0, std::vector<BYTE>(), name ? name : "(no text)", deviceNumber};
-    Post(std::move(item));
+    Post({true, SeenRecord::kPlugin, 0, std::vector<BYTE>(), name ? name : "(no text)", deviceNumber});
 }
 
 std::deque<InboxItem> TakeInbox() {

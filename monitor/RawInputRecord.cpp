@@ -1,56 +1,89 @@
 #include "RawInputRecord.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "Hex.h"
+#include "capture/EventName.h"
 
 namespace {
 
-const UINT kHidStart = sizeof(RAWINPUTHEADER) + offsetof(RAWHID, bRawData);
+const char* SilenceOf(RawInputRecordKind kind) {
+    switch (kind) {
+    case kKeyboardRecord: return "keyboard";
+    case kMouseRecord: return "mouse";
+    case kShortRecord: return "short record";
+    case kMalformedRecord: return "malformed";
+    case kUnknownRecord: return "unknown type";
+    default: return "";
+    }
+}
 
-// Records come in byte buffers of any alignment.
-RAWINPUTHEADER Header(const BYTE* record) {
-    RAWINPUTHEADER header;
-    std::memcpy(&header, record, sizeof header);
-    return header;
+const char* SilenceOf(EventNameOutcome outcome) {
+    switch (outcome) {
+    case kNoReports: return "no report";
+    case kOneByteReports: return "1-byte report";
+    case kBlankReports: return "release";
+    case kTooManyBytes: return "too long";
+    default: return "";
+    }
+}
+
+// The plug-in's own rule, so that what is shown is what it sends.
+void NameEvent(SeenRecord* seen) {
+    SIZE_T length;
+    EventNameOutcome outcome = MeasureEventName(seen->hid.size, seen->hid.count, seen->hid.bytes, &length);
+    if (outcome != kEventNamed) {
+        seen->silence = SilenceOf(outcome);
+        return;
+    }
+    std::vector<char> name(length + 1);
+    FormatEventName(seen->hid.size, seen->hid.count, seen->hid.bytes, name.data());
+    seen->event.assign(name.data(), length);
 }
 
 }  // namespace
 
-bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
-    if (size < kHidStart || Header(record).dwType != RIM_TYPEHID) return false;
-    const BYTE* data = record + sizeof(RAWINPUTHEADER);
-    std::memcpy(&hid->size, data + offsetof(RAWHID, dwSizeHid), sizeof hid->size);
-    std::memcpy(&hid->count, data + offsetof(RAWHID, dwCount), sizeof hid->count);
-    hid->bytes = record + kHidStart;
-    return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
+// The reports point into `bytes`, which a copy has anew.
+SeenRecord& SeenRecord::operator=(const SeenRecord& other) {
+    if (this == &other) return *this;
+    source = other.source;
+    ms = other.ms;
+    bytes = other.bytes;
+    kind = other.kind;
+    hid = other.hid;
+    if (other.hid.bytes) hid.bytes = bytes.data() + (other.hid.bytes - other.bytes.data());
+    event = other.event;
+    silence = other.silence;
+    report = other.report;
+    device = other.device;
+    names = other.names;
+    return *this;
 }
 
-std::string NonHidKind(const BYTE* record, UINT size) {
-    HidReports hid;
-    if (ReadHid(record, size, &hid)) return std::string();
-    if (size < sizeof(RAWINPUTHEADER)) return "short record";
-    DWORD type = Header(record).dwType;
-    if (type == RIM_TYPEKEYBOARD) return "keyboard";
-    if (type == RIM_TYPEMOUSE) return "mouse";
-    return type == RIM_TYPEHID ? "malformed" : "unknown type";
+HANDLE SeenRecord::Device() const {
+    if (kind == kShortRecord) return nullptr;
+    RAWINPUTHEADER header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    // A C cast: the handle is a pointer on Windows and a 32-bit number in
+    // the native stand-in.
+    return (HANDLE)(std::uintptr_t)header.hDevice;
 }
 
-HANDLE RecordDevice(const BYTE* record, UINT size) {
-    // A C cast: the header's handle is a pointer on Windows and a 32-bit
-    // number in the native stand-in.
-    return size < sizeof(RAWINPUTHEADER) ? nullptr : (HANDLE)(std::uintptr_t)Header(record).hDevice;
-}
-
-std::string ReportText(const BYTE* record, UINT size) {
-    HidReports hid;
-    if (!ReadHid(record, size, &hid)) return "-";
-    std::string text;
-    for (DWORD i = 0; i < hid.count; ++i) {
-        if (i > 0) text += " | ";
-        text += HexBytes(hid.Report(i), hid.size, " ");
+SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms) {
+    SeenRecord seen;
+    seen.source = source;
+    seen.ms = ms;
+    seen.bytes = std::move(bytes);
+    seen.kind = CheckRawInputRecord(seen.bytes.data(), seen.bytes.size(), &seen.hid);
+    seen.report = "-";
+    if (seen.kind != kHidRecord) {
+        seen.hid = HidReports();
+        seen.silence = SilenceOf(seen.kind);
+    } else {
+        NameEvent(&seen);
+        for (DWORD i = 0; i < seen.hid.count && seen.hid.size; ++i)
+            seen.report = (i ? seen.report + " | " : "") + HexBytes(seen.hid.Report(i), seen.hid.size, " ");
     }
-    return text.empty() ? "-" : text;
+    if (source == SeenRecord::kIgnored) seen.silence = "ignored";
+    return seen;
 }
