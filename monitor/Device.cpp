@@ -83,6 +83,12 @@ const Device& KnownDevices::Find(HANDLE handle) {
     return *device;
 }
 
+void KnownDevices::Describe(SeenRecord* seen) {
+    const Device& device = Find(seen->Device());
+    seen->device = device.Identity();
+    if (seen->kind == kHidRecord) seen->names = device.NameReports(seen->hid);
+}
+
 void KnownDevices::DeviceChanged(const std::wstring& path) {
     for (auto entry = devices_.begin(); entry != devices_.end();) {
         const Device& device = *entry->second;

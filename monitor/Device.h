@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "HidDll.h"
-#include "capture/RawInputRecordCheck.h"
+#include "RawInputRecord.h"
 
 struct Device {
     // Learns everything the platform says of the device behind a raw input
@@ -46,6 +46,8 @@ struct Device {
 class KnownDevices {
 public:
     const Device& Find(HANDLE handle);
+    // Who sent a record, and the keys its device says it holds.
+    void Describe(SeenRecord* seen);
     // A HID device interface arrived or went (its path as the notification
     // gives it): drops its entry, every entry whose handle no longer names
     // the device it was made for, and every device that could not be

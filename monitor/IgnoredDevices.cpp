@@ -103,55 +103,41 @@ DWORD WINAPI WatchThreadProc(LPVOID) {
     return 0;
 }
 
+}  // namespace
+
+bool StartIgnoredDeviceWatch(std::string* error) {
+    g_threadError.clear();
+    g_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    g_thread = g_ready ? CreateThread(nullptr, 0, WatchThreadProc, nullptr, 0, &g_threadId) : nullptr;
+    DWORD woke = WAIT_FAILED;
+    if (g_thread) {
+        // Ready, or ended before it could be: a thread that dies early must
+        // not hang the start.
+        HANDLE handles[2] = {g_ready, g_thread};
+        woke = WaitForMultipleObjects(2, handles, FALSE, kThreadWaitMs);
+    }
+    if (woke != WAIT_OBJECT_0)
+        *error = !g_thread                    ? Failed(g_ready ? "CreateThread" : "CreateEventW")
+                 : woke == WAIT_OBJECT_0 + 1 ? g_threadError
+                 : woke == WAIT_TIMEOUT      ? "the watch of ignored devices did not start within 3 s"
+                                             : Failed("WaitForMultipleObjects");
+    if (g_ready) CloseHandle(g_ready);
+    g_ready = nullptr;
+    std::string ended;
+    if (g_thread && woke != WAIT_OBJECT_0) StopIgnoredDeviceWatch(&ended);
+    return woke == WAIT_OBJECT_0;
+}
+
 // Waits for the thread to end, for a bounded time; forgets it either way.
-bool JoinWatchThread(std::string* error) {
-    DWORD ended = WaitForSingleObject(g_thread, kThreadWaitMs);
-    if (ended != WAIT_OBJECT_0)
+bool StopIgnoredDeviceWatch(std::string* error) {
+    if (!g_thread) return true;
+    DWORD ended = WAIT_FAILED;
+    if (!PostThreadMessageW(g_threadId, WM_QUIT, 0, 0) && WaitForSingleObject(g_thread, 0) != WAIT_OBJECT_0)
+        *error = Failed("PostThreadMessageW");
+    else if ((ended = WaitForSingleObject(g_thread, kThreadWaitMs)) != WAIT_OBJECT_0)
         *error = ended == WAIT_TIMEOUT ? "the watch of ignored devices did not end within 3 s"
                                        : Failed("WaitForSingleObject");
     CloseHandle(g_thread);
     g_thread = nullptr;
     return ended == WAIT_OBJECT_0;
-}
-
-}  // namespace
-
-bool StartIgnoredDeviceWatch(std::string* error) {
-    g_ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!g_ready) {
-        *error = Failed("CreateEventW");
-        return false;
-    }
-    g_threadError.clear();
-    g_thread = CreateThread(nullptr, 0, WatchThreadProc, nullptr, 0, &g_threadId);
-    if (!g_thread) *error = Failed("CreateThread");
-    DWORD woke = WAIT_FAILED;
-    if (g_thread) {
-        // Ready, or ended before it could be: a thread that dies early
-        // must not hang the start.
-        HANDLE handles[2] = {g_ready, g_thread};
-        woke = WaitForMultipleObjects(2, handles, FALSE, kThreadWaitMs);
-        if (woke == WAIT_OBJECT_0 + 1) *error = g_threadError;
-        if (woke == WAIT_TIMEOUT) *error = "the watch of ignored devices did not start within 3 s";
-        if (woke == WAIT_FAILED) *error = Failed("WaitForMultipleObjects");
-    }
-    CloseHandle(g_ready);
-    g_ready = nullptr;
-    if (g_thread && woke != WAIT_OBJECT_0) {
-        PostThreadMessageW(g_threadId, WM_QUIT, 0, 0);
-        std::string ignored;
-        JoinWatchThread(&ignored);
-    }
-    return g_thread != nullptr;
-}
-
-bool StopIgnoredDeviceWatch(std::string* error) {
-    if (!g_thread) return true;
-    if (!PostThreadMessageW(g_threadId, WM_QUIT, 0, 0)) {
-        *error = Failed("PostThreadMessageW");
-        CloseHandle(g_thread);
-        g_thread = nullptr;
-        return false;
-    }
-    return JoinWatchThread(error);
 }

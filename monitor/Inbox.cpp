@@ -1,24 +1,30 @@
 #include "Inbox.h"
 
-#include "Clock.h"
+#include <mutex>
 
 namespace {
 
-// Made before main, so that every thread finds the lock ready.
+LONGLONG ClockTicks() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+LONGLONG g_started = 0;  // only kvo-monitor's own thread
+
 struct InboxState {
-    CRITICAL_SECTION lock;
+    std::mutex lock;  // ready before main, for every thread
     std::deque<InboxItem> items;
     HWND window = nullptr;
     UINT message = 0;
     bool wakePosted = false;
     bool replaying = false;
     std::string replayNames;
-    InboxState() { InitializeCriticalSection(&lock); }
 };
 InboxState g_inbox;
 
 void Post(InboxItem item) {
-    EnterCriticalSection(&g_inbox.lock);
+    std::lock_guard<std::mutex> hold(g_inbox.lock);
     // Stamped inside the lock, so that the times of items from different
     // threads rise in the order the items are taken.
     item.ticks = ClockTicks();
@@ -31,7 +37,6 @@ void Post(InboxItem item) {
     // tried again with the next item.
     if (g_inbox.window && !g_inbox.wakePosted)
         g_inbox.wakePosted = PostMessageW(g_inbox.window, g_inbox.message, 0, 0) != FALSE;
-    LeaveCriticalSection(&g_inbox.lock);
 }
 
 void PostRecord(SeenRecord::Source source, const BYTE* record, UINT size) {
@@ -41,20 +46,18 @@ void PostRecord(SeenRecord::Source source, const BYTE* record, UINT size) {
 }  // namespace
 
 void OpenInbox(HWND window, UINT message) {
-    EnterCriticalSection(&g_inbox.lock);
+    std::lock_guard<std::mutex> hold(g_inbox.lock);
     g_inbox.window = window;
     g_inbox.message = message;
     g_inbox.wakePosted = false;
-    LeaveCriticalSection(&g_inbox.lock);
 }
 
 void CloseInbox() { OpenInbox(nullptr, 0); }
 
 void ReplayNext(const std::string& names) {
-    EnterCriticalSection(&g_inbox.lock);
+    std::lock_guard<std::mutex> hold(g_inbox.lock);
     g_inbox.replaying = true;
     g_inbox.replayNames = names;
-    LeaveCriticalSection(&g_inbox.lock);
 }
 
 void PostPluginRecord(const BYTE* record, UINT size) { PostRecord(SeenRecord::kPlugin, record, size); }
@@ -67,9 +70,20 @@ void PostEvent(const char* name, int deviceNumber) {
 
 std::deque<InboxItem> TakeInbox() {
     std::deque<InboxItem> taken;
-    EnterCriticalSection(&g_inbox.lock);
+    std::lock_guard<std::mutex> hold(g_inbox.lock);
     taken.swap(g_inbox.items);
     g_inbox.wakePosted = false;
-    LeaveCriticalSection(&g_inbox.lock);
     return taken;
+}
+
+void MarkCaptureStart() { g_started = ClockTicks(); }
+
+double MillisecondsSinceStart(LONGLONG ticks) {
+    // The frequency is fixed at boot.
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER value;
+        QueryPerformanceFrequency(&value);
+        return value.QuadPart;
+    }();
+    return static_cast<double>(ticks - g_started) * 1000.0 / static_cast<double>(frequency);
 }

@@ -4,7 +4,8 @@
 // (its worker thread).  Handing over is a copy, a time and at most one
 // posted message, so the plug-in's read is not held up by anything
 // kvo-monitor does with the record.  Order is kept, and the times follow
-// it: an item is stamped as it goes in.
+// it: an item is stamped as it goes in, and its time is shown in
+// milliseconds since the gir_start that captured.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +19,7 @@
 struct InboxItem {
     bool isEvent;
     SeenRecord::Source source;  // records: who read it
-    LONGLONG ticks;             // see Clock.h
+    LONGLONG ticks;             // see MillisecondsSinceStart
     std::vector<BYTE> record;   // records
     std::string text;           // an event's name; a replayed record's recorded names
     int deviceNumber;           // events: the host's device number
@@ -41,3 +42,8 @@ void PostEvent(const char* name, int deviceNumber);
 
 // Everything handed over so far, oldest first.
 std::deque<InboxItem> TakeInbox();
+
+// Just before gir_start, and then for each item, on kvo-monitor's own
+// thread, which alone moves the start.
+void MarkCaptureStart();
+double MillisecondsSinceStart(LONGLONG ticks);

@@ -7,7 +7,6 @@ extern "C" {
 #include <hidclass.h>
 }
 
-#include "Clock.h"
 #include "ConsoleLines.h"
 #include "HiddenWindow.h"
 #include "Inbox.h"
@@ -64,16 +63,8 @@ void MonitorWindow::TakeInbox() {
             matcher_.AddEvent(ms, item.text, item.deviceNumber);
             continue;
         }
-        SeenRecord seen = ReadRecord(item.source, std::move(item.record), ms);
-        if (seen.source == SeenRecord::kReplay) {
-            // No device sent it: the names are those recorded with it.
-            seen.device = "recording";
-            seen.names = item.text;
-        } else {
-            const Device& device = devices_.Find(seen.Device());
-            seen.device = device.Identity();
-            if (seen.kind == kHidRecord) seen.names = device.NameReports(seen.hid);
-        }
+        SeenRecord seen = ReadRecord(item.source, std::move(item.record), ms, item.text);
+        if (seen.source != SeenRecord::kReplay) devices_.Describe(&seen);
         matcher_.AddRecord(std::move(seen));
     }
     for (const MatchedLine& line : matcher_.TakeLines()) Write(line);

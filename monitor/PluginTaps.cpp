@@ -1,7 +1,7 @@
 #include "PluginTaps.h"
 
 #include <cstdio>
-#include <cstring>
+#include <mutex>
 
 #include "ImportPatch.h"
 
@@ -15,13 +15,8 @@ GetRawInputDataProc g_nextRead = nullptr;
 RawInputSink g_sink = nullptr;
 OutputDebugStringAProc g_nextLine = nullptr;
 
-// Made before main, so that every thread finds the lock ready.
-struct LastLine {
-    CRITICAL_SECTION lock;
-    std::string text;
-    LastLine() { InitializeCriticalSection(&lock); }
-};
-LastLine g_lastLine;
+std::mutex g_lastLineLock;  // ready before main, for every thread
+std::string g_lastLine;
 
 UINT WINAPI TappedGetRawInputData(HRAWINPUT rawInput, UINT command, LPVOID data, PUINT size, UINT headerSize) {
     UINT result = g_nextRead(rawInput, command, data, size, headerSize);
@@ -40,9 +35,8 @@ void WINAPI TappedOutputDebugStringA(LPCSTR text) {
     std::fflush(stderr);
     const char kPrefix[] = "KVORemote: ";
     if (line.compare(0, sizeof kPrefix - 1, kPrefix) == 0) line.erase(0, sizeof kPrefix - 1);
-    EnterCriticalSection(&g_lastLine.lock);
-    g_lastLine.text = line;
-    LeaveCriticalSection(&g_lastLine.lock);
+    std::lock_guard<std::mutex> hold(g_lastLineLock);
+    g_lastLine = line;
 }
 
 // Points the slot at `tap`; `next` is what it held.
@@ -76,8 +70,6 @@ bool InstallDebugLineTap(HMODULE plugin, std::string* error) {
 }
 
 std::string LastPluginLine() {
-    EnterCriticalSection(&g_lastLine.lock);
-    std::string line = g_lastLine.text;
-    LeaveCriticalSection(&g_lastLine.lock);
-    return line;
+    std::lock_guard<std::mutex> hold(g_lastLineLock);
+    return g_lastLine;
 }

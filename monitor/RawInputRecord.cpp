@@ -7,33 +7,18 @@
 
 namespace {
 
-const char* SilenceOf(RawInputRecordKind kind) {
-    switch (kind) {
-    case kKeyboardRecord: return "keyboard";
-    case kMouseRecord: return "mouse";
-    case kShortRecord: return "short record";
-    case kMalformedRecord: return "malformed";
-    case kUnknownRecord: return "unknown type";
-    default: return "";
-    }
-}
-
-const char* SilenceOf(EventNameOutcome outcome) {
-    switch (outcome) {
-    case kNoReports: return "no report";
-    case kOneByteReports: return "1-byte report";
-    case kBlankReports: return "release";
-    case kTooManyBytes: return "too long";
-    default: return "";
-    }
-}
+// Why a record gives no event, as the recording's comments and --all's
+// lines say it: by its kind (RawInputRecordKind's order), or by the naming
+// rule's outcome (EventNameOutcome's).
+const char* const kKindSilence[] = {"", "keyboard", "mouse", "short record", "malformed", "unknown type"};
+const char* const kNamingSilence[] = {"", "no report", "1-byte report", "release", "too long"};
 
 // The plug-in's own rule, so that what is shown is what it sends.
 void NameEvent(SeenRecord* seen) {
     SIZE_T length;
     EventNameOutcome outcome = MeasureEventName(seen->hid.size, seen->hid.count, seen->hid.bytes, &length);
     if (outcome != kEventNamed) {
-        seen->silence = SilenceOf(outcome);
+        seen->silence = kNamingSilence[outcome];
         return;
     }
     std::vector<char> name(length + 1);
@@ -42,23 +27,6 @@ void NameEvent(SeenRecord* seen) {
 }
 
 }  // namespace
-
-// The reports point into `bytes`, which a copy has anew.
-SeenRecord& SeenRecord::operator=(const SeenRecord& other) {
-    if (this == &other) return *this;
-    source = other.source;
-    ms = other.ms;
-    bytes = other.bytes;
-    kind = other.kind;
-    hid = other.hid;
-    if (other.hid.bytes) hid.bytes = bytes.data() + (other.hid.bytes - other.bytes.data());
-    event = other.event;
-    silence = other.silence;
-    report = other.report;
-    device = other.device;
-    names = other.names;
-    return *this;
-}
 
 HANDLE SeenRecord::Device() const {
     if (kind == kShortRecord) return nullptr;
@@ -69,7 +37,8 @@ HANDLE SeenRecord::Device() const {
     return (HANDLE)(std::uintptr_t)header.hDevice;
 }
 
-SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms) {
+SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms,
+                      const std::string& recordedNames) {
     SeenRecord seen;
     seen.source = source;
     seen.ms = ms;
@@ -78,12 +47,16 @@ SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double
     seen.report = "-";
     if (seen.kind != kHidRecord) {
         seen.hid = HidReports();
-        seen.silence = SilenceOf(seen.kind);
+        seen.silence = kKindSilence[seen.kind];
     } else {
         NameEvent(&seen);
         for (DWORD i = 0; i < seen.hid.count && seen.hid.size; ++i)
             seen.report = (i ? seen.report + " | " : "") + HexBytes(seen.hid.Report(i), seen.hid.size, " ");
     }
     if (source == SeenRecord::kIgnored) seen.silence = "ignored";
+    if (source == SeenRecord::kReplay) {
+        seen.device = "recording";
+        seen.names = recordedNames;
+    }
     return seen;
 }

@@ -24,10 +24,11 @@ struct SeenRecord {
     std::string device;       // who sent it (Device::Identity); "recording" for a replayed one
     std::string names;        // the keys, as its device describes them or as recorded
 
+    // Moved, never copied: `hid` points into `bytes`, and moves with them.
     SeenRecord() = default;
-    SeenRecord(const SeenRecord& other) { *this = other; }
-    SeenRecord& operator=(const SeenRecord& other);
-    SeenRecord(SeenRecord&&) = default;  // the reports move with the bytes
+    SeenRecord(const SeenRecord&) = delete;
+    SeenRecord& operator=(const SeenRecord&) = delete;
+    SeenRecord(SeenRecord&&) = default;
     SeenRecord& operator=(SeenRecord&&) = default;
 
     // The raw input handle in the header; null for a short record.
@@ -35,5 +36,7 @@ struct SeenRecord {
     bool GivesEvent() const { return source != kIgnored && !event.empty(); }
 };
 
-// The one read of a record's bytes.
-SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms);
+// The one read of a record's bytes.  A replayed one comes from no device
+// that could name its keys: it has the names recorded with it.
+SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms,
+                      const std::string& recordedNames = std::string());

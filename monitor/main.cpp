@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "Clock.h"
 #include "ConsoleStop.h"
 #include "DeviceList.h"
 #include "IgnoredDevices.h"
@@ -68,66 +67,46 @@ const int kExitReceiverTaken = 3;
 const int kExitNothingHeard = 4;
 
 struct Options {
-    std::string dll;
-    std::string replay;
-    std::string record;
+    std::string dll, replay, record, pace;
     DWORD paceMs = 0;
-    bool all = false;
-    bool wait = false;
-    bool help = false;
-    bool devices = false;
-    bool version = false;
+    bool all = false, wait = false, help = false, devices = false, version = false, paced = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-    bool paced = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            options->help = true;
+        bool* flag = option == "--help" || option == "-h" ? &options->help
+                     : option == "--all"                  ? &options->all
+                     : option == "--wait"                 ? &options->wait
+                     : option == "--devices"              ? &options->devices
+                     : option == "--version"              ? &options->version
+                                                          : nullptr;
+        std::string* value = option == "--dll"      ? &options->dll
+                             : option == "--replay" ? &options->replay
+                             : option == "--record" ? &options->record
+                             : option == "--pace"   ? &options->pace
+                                                    : nullptr;
+        if (flag) {
+            *flag = true;
             continue;
         }
-        if (option == "--all") {
-            options->all = true;
-            continue;
-        }
-        if (option == "--wait") {
-            options->wait = true;
-            continue;
-        }
-        if (option == "--devices") {
-            options->devices = true;
-            continue;
-        }
-        if (option == "--version") {
-            options->version = true;
-            continue;
-        }
-        if (option != "--dll" && option != "--replay" && option != "--pace" &&
-            option != "--record") {
-            *error = "unknown option '" + option + "'";
+        if (!value || i + 1 >= argc) {
+            *error = value ? option + " needs a value" : "unknown option '" + option + "'";
             return false;
         }
-        if (i + 1 >= argc) {
-            *error = option + " needs a value";
-            return false;
-        }
-        std::string value = argv[++i];
-        if (option == "--dll") options->dll = value;
-        if (option == "--replay") options->replay = value;
-        if (option == "--record") options->record = value;
-        if (option == "--pace") {
-            char* end = nullptr;
-            unsigned long ms = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end || ms > 60000) {
-                *error = "--pace takes milliseconds from 0 to 60000, not '" + value + "'";
-                return false;
-            }
-            options->paceMs = static_cast<DWORD>(ms);
-            paced = true;
-        }
+        *value = argv[++i];
+        options->paced = options->paced || value == &options->pace;
     }
-    if (paced && options->replay.empty()) {
+    if (options->paced) {
+        char* end = nullptr;
+        unsigned long ms = std::strtoul(options->pace.c_str(), &end, 10);
+        if (options->pace.empty() || *end || ms > 60000) {
+            *error = "--pace takes milliseconds from 0 to 60000, not '" + options->pace + "'";
+            return false;
+        }
+        options->paceMs = static_cast<DWORD>(ms);
+    }
+    if (options->paced && options->replay.empty()) {
         *error = "--pace goes with --replay";
         return false;
     }

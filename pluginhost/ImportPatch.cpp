@@ -14,6 +14,11 @@ struct Image {
         bool inside = rva != 0 && rva < size && count <= (size - rva) / sizeof(T);
         return inside ? reinterpret_cast<T*>(base + rva) : nullptr;
     }
+    // A string that ends inside the image.
+    const char* String(DWORD rva) const {
+        const char* text = At<char>(rva);
+        return text && std::memchr(text, 0, size - rva) ? text : nullptr;
+    }
 };
 
 void** Refuse(std::string* why, const std::string& text) {
@@ -41,12 +46,11 @@ void** FindImportSlot(HMODULE module, const char* dllName, const char* function,
     const IMAGE_DATA_DIRECTORY* imports = OpenImage(module, &image);
     if (!imports) return Refuse(why, "it is not a Windows module of this program's kind");
     const std::string damaged = "its import table is damaged";
-    const DWORD functionBytes = static_cast<DWORD>(std::strlen(function) + 1);
     for (DWORD rva = imports->VirtualAddress;; rva += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
         auto* entry = image.At<IMAGE_IMPORT_DESCRIPTOR>(rva);
         if (!entry && imports->VirtualAddress) return Refuse(why, damaged);
         if (!entry || !entry->Name) break;
-        const char* name = image.At<char>(entry->Name);
+        const char* name = image.String(entry->Name);
         if (!name) return Refuse(why, damaged);
         if (lstrcmpiA(name, dllName) != 0) continue;
         // Without its name table a bound table holds only addresses, and
@@ -61,10 +65,9 @@ void** FindImportSlot(HMODULE module, const char* dllName, const char* function,
             if (!names->u1.AddressOfData) break;
             if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
             DWORD byName = static_cast<DWORD>(names->u1.AddressOfData);
-            if (!image.At<IMAGE_IMPORT_BY_NAME>(byName)) return Refuse(why, damaged);
-            const char* imported = image.At<char>(byName + offsetof(IMAGE_IMPORT_BY_NAME, Name), functionBytes);
-            if (imported && std::memcmp(imported, function, functionBytes) == 0)
-                return reinterpret_cast<void**>(&slots->u1.Function);
+            const char* imported = image.String(byName + offsetof(IMAGE_IMPORT_BY_NAME, Name));
+            if (!image.At<IMAGE_IMPORT_BY_NAME>(byName) || !imported) return Refuse(why, damaged);
+            if (std::strcmp(imported, function) == 0) return reinterpret_cast<void**>(&slots->u1.Function);
         }
     }
     return Refuse(why, std::string());

@@ -56,9 +56,7 @@ int WINAPI BenchTrigger(char*, void*, int, int) {
 // by its device.
 void Describe(std::vector<BYTE> bytes, KnownDevices* devices) {
     SeenRecord seen = ReadRecord(SeenRecord::kPlugin, std::move(bytes), 0);
-    const Device& device = devices->Find(seen.Device());
-    seen.device = device.Identity();
-    if (seen.kind == kHidRecord) seen.names = device.NameReports(seen.hid);
+    devices->Describe(&seen);
 }
 
 // The tap's sink, both ways: in the inline way the record is described
