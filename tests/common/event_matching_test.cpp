@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "EventMatcher.h"
+#include "RawInputRecords.h"
+#include "ReplayFile.h"
 
 namespace {
 
@@ -109,6 +111,26 @@ TEST_F(EventMatching, AWaitingRecordHoldsBackNoSilentOne) {
     matcher.Finish();
     Take();
     EXPECT_EQ(recording.back(), "- 04 00 (release)");
+}
+
+// A record is read once, on arrival; what the matcher hands on still holds
+// its reports, for the recording's line, however often it was moved.
+TEST_F(EventMatching, ARecordReadOnceKeepsItsReportsToTheRecording) {
+    matcher.AddRecord(ReadRecord(SeenRecord::kPlugin, HidRecord(3, 2, {0x01, 0xCD, 0x00, 0x01, 0x00, 0x00}), 5));
+    matcher.AddRecord(ReadRecord(SeenRecord::kReplay, KeyboardRecord(), 6, "names"));
+    matcher.Finish();
+    std::vector<MatchedLine> lines = matcher.TakeLines();
+    ASSERT_EQ(lines.size(), 3u);
+    const SeenRecord& hid = *lines[0].source;
+    EXPECT_EQ(hid.event, "KVO000001CD00");
+    EXPECT_EQ(hid.report, "01 CD 00 | 01 00 00");
+    EXPECT_EQ(lines[0].why, "no event (kvo-monitor expected KVO000001CD00)");
+    EXPECT_EQ(MessageLine(hid.kind, hid.hid, "Play/Pause"), "hid 3 2 01 CD 00  01 00 00 \"Play/Pause\"");
+    const SeenRecord& keyboard = *lines[1].source;
+    EXPECT_EQ(keyboard.silence, "keyboard");
+    EXPECT_EQ(keyboard.device, "recording");
+    EXPECT_EQ(MessageLine(keyboard.kind, keyboard.hid, ""), "keyboard");
+    EXPECT_EQ(ReadRecord(SeenRecord::kPlugin, std::vector<BYTE>(3), 0).silence, "short record");
 }
 
 }  // namespace
