@@ -1,12 +1,10 @@
 #include "capture/CaptureOwnership.h"
 
+#include "capture/CaptureConstants.h"
 #include "capture/FailureLog.h"
 
-// "Local\" puts the name in the session's own namespace.
-static const char kOwnershipName[] = "Local\\KVORemoteCapture";
-
 CaptureOutcome ClaimCaptureOwnership(HANDLE* mutex) {
-    *mutex = CreateMutexA(nullptr, FALSE, kOwnershipName);
+    *mutex = CreateMutexA(nullptr, FALSE, kCaptureOwnershipName);
     if (!*mutex) {
         DWORD error = GetLastError();
         // The mutex exists, made by a process this one may not open: one at

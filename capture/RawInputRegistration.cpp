@@ -4,16 +4,14 @@
 #include "capture/FailureLog.h"
 
 static BOOL RegisterBoth(DWORD flags, HWND target) {
-    RAWINPUTDEVICE devices[2];
-    devices[0].usUsagePage = kReceiverUsagePage;
-    devices[0].usUsage = kReceiverUsage;
-    devices[0].dwFlags = flags;
-    devices[0].hwndTarget = target;
-    devices[1].usUsagePage = kConsumerUsagePage;
-    devices[1].usUsage = kConsumerControlUsage;
-    devices[1].dwFlags = flags;
-    devices[1].hwndTarget = target;
-    if (RegisterRawInputDevices(devices, 2, sizeof(RAWINPUTDEVICE))) return TRUE;
+    RAWINPUTDEVICE devices[kCaptureCollectionCount];
+    for (UINT i = 0; i < kCaptureCollectionCount; ++i) {
+        devices[i].usUsagePage = kCaptureCollections[i].usagePage;
+        devices[i].usUsage = kCaptureCollections[i].usage;
+        devices[i].dwFlags = flags;
+        devices[i].hwndTarget = target;
+    }
+    if (RegisterRawInputDevices(devices, kCaptureCollectionCount, sizeof(RAWINPUTDEVICE))) return TRUE;
     LogFailedCall("RegisterRawInputDevices", GetLastError());
     return FALSE;
 }

@@ -6,12 +6,6 @@
 // and what it sent.
 #pragma once
 
-#include <string>
+#include "EventMatcher.h"
 
-#include "RecordDescription.h"
-
-// `source` is the record the event came from; null if none was seen.
-void PrintEventLine(long count, double ms, const std::string& event, int deviceNumber,
-                    const RecordDescription* source);
-
-void PrintSilentLine(const RecordDescription& seen, const std::string& why);
+void PrintLine(const MatchedLine& line);

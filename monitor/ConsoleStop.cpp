@@ -4,6 +4,13 @@
 // process; one that has not been told the end is done lets it go then.
 static const DWORD kCloseWaitMs = 5000;
 
+// Everything that can wake a message loop, named: QS_ALLINPUT, built for a
+// newer Windows, includes Windows 8's touch and pointer bits, which
+// Windows 7 refuses (ERROR_INVALID_PARAMETER) and the wait would fail at
+// once, every time.
+static const DWORD kWakeOnMessages = QS_KEY | QS_MOUSE | QS_RAWINPUT | QS_POSTMESSAGE | QS_TIMER | QS_PAINT |
+                                     QS_HOTKEY | QS_SENDMESSAGE;
+
 static DWORD g_captureThread = 0;
 static HANDLE g_stop = nullptr;
 static HANDLE g_done = nullptr;
@@ -62,8 +69,10 @@ bool WaitUnlessStopped(DWORD ms) {
         DWORD waited = GetTickCount() - start;
         if (WaitForSingleObject(g_stop, 0) == WAIT_OBJECT_0) return false;
         if (waited >= ms) return true;
-        DWORD woke = MsgWaitForMultipleObjects(1, &g_stop, FALSE, ms - waited, QS_ALLINPUT);
+        DWORD woke = MsgWaitForMultipleObjects(1, &g_stop, FALSE, ms - waited, kWakeOnMessages);
         if (woke == WAIT_OBJECT_0) return false;
+        // A wait that fails would fail again at once: go on at a sleep's pace.
+        if (woke == WAIT_FAILED) Sleep(10);
         if (!PumpMessages()) return false;
     }
 }

@@ -3,10 +3,6 @@
 // works while the host captures.
 #pragma once
 
-// The two collections the plug-in registers for: the receiver's own
-// (0xFFBC/0x88) and consumer control (0x0C/0x01), the media keys.
-bool PluginHears(unsigned short usagePage, unsigned short usage);
-
 // Prints one line per collection and a verdict; returns how many the
 // plug-in hears, or -1 if the platform gives no list (said on standard
 // error).

@@ -1,68 +1,53 @@
 #include "EventMatcher.h"
 
-bool EventMatcher::GivesEvent(const RecordDescription& seen) {
-    return !seen.ignored && !seen.expected.event.empty();
+void EventMatcher::Silent(std::shared_ptr<const SeenRecord> seen, const std::string& why, bool show, bool keep) {
+    double ms = seen->ms;
+    lines_.push_back({0, ms, std::string(), 0, std::move(seen), why, show, keep});
 }
 
-// For a record passed over: one that was expected to give an event did not.
-std::string EventMatcher::WhyNone(const RecordDescription& seen) {
-    return GivesEvent(seen) ? "no event (kvo-monitor expected " + seen.expected.event + ")"
-                            : seen.expected.silence;
-}
-
-void EventMatcher::WriteEvent(double ms, const std::string& event, int deviceNumber,
-                              const RecordDescription* source) {
-    lines_->ShowEvent(++events_, ms, event, deviceNumber, source);
-}
-
-void EventMatcher::WriteSilent(const RecordDescription& seen, const std::string& why) {
-    ++silent_;
-    lines_->ShowSilent(seen, why);
-}
-
-// Writes the silent records at the front of the queue.
-void EventMatcher::WriteWaitingSilence() {
-    while (!waiting_.empty() && !GivesEvent(waiting_.front())) {
-        WriteSilent(waiting_.front(), waiting_.front().expected.silence);
-        waiting_.pop_front();
+// The waiting record gave no event.
+void EventMatcher::Settle() {
+    if (!waiting_) return;
+    if (waitingShown_) {
+        Silent(waiting_, waiting_->silence, false, true);
+    } else {
+        ++silent_;
+        Silent(waiting_, "no event (kvo-monitor expected " + waiting_->event + ")", true, true);
     }
+    waiting_.reset();
 }
 
-// The waiting record that gave this event: the first one expected to give
-// this name, else (the expectation was wrong) the first expected to give any.
-size_t EventMatcher::FindSource(const std::string& event) const {
-    size_t first = waiting_.size();
-    for (size_t i = 0; i < waiting_.size(); ++i) {
-        if (!GivesEvent(waiting_[i])) continue;
-        if (waiting_[i].expected.event == event) return i;
-        if (first == waiting_.size()) first = i;
+void EventMatcher::AddRecord(SeenRecord seen) {
+    auto record = std::make_shared<const SeenRecord>(std::move(seen));
+    if (record->source == SeenRecord::kIgnored) {
+        ++silent_;
+        Silent(record, record->silence, true, true);
+        return;
     }
-    return first;
-}
-
-void EventMatcher::AddRecord(RecordDescription seen) {
-    if (!GivesEvent(seen) && waiting_.empty())
-        WriteSilent(seen, seen.expected.silence);
-    else
-        waiting_.push_back(std::move(seen));
+    Settle();
+    waiting_ = record;
+    waitingShown_ = !record->GivesEvent();
+    if (waitingShown_) {
+        ++silent_;
+        Silent(record, record->silence, true, false);
+    }
 }
 
 void EventMatcher::AddEvent(double ms, const std::string& event, int deviceNumber) {
-    WriteWaitingSilence();
-    size_t source = FindSource(event);
-    // Records before the source that were expected to give an event did not.
-    for (size_t i = 0; i < source && i < waiting_.size(); ++i) WriteSilent(waiting_[i], WhyNone(waiting_[i]));
-    if (source < waiting_.size()) {
-        WriteEvent(ms, event, deviceNumber, &waiting_[source]);
-        waiting_.erase(waiting_.begin(), waiting_.begin() + source + 1);
-    } else {
-        waiting_.clear();
-        WriteEvent(ms, event, deviceNumber, nullptr);
-    }
-    WriteWaitingSilence();
+    std::string why;
+    if (waiting_ && waiting_->event != event)
+        why = "kvo-monitor expected " + (waiting_->event.empty() ? "no event" : waiting_->event);
+    // A record already shown as silent turns out not to be.
+    if (waitingShown_) --silent_;
+    lines_.push_back({++events_, ms, event, deviceNumber, waiting_, why, true, waiting_ != nullptr});
+    waiting_.reset();
+    waitingShown_ = false;
 }
 
-void EventMatcher::Finish() {
-    for (const RecordDescription& seen : waiting_) WriteSilent(seen, WhyNone(seen));
-    waiting_.clear();
+void EventMatcher::Finish() { Settle(); }
+
+std::vector<MatchedLine> EventMatcher::TakeLines() {
+    std::vector<MatchedLine> taken;
+    taken.swap(lines_);
+    return taken;
 }

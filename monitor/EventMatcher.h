@@ -1,51 +1,57 @@
 // Which record each of the plug-in's events came from, and the lines that
-// follow: one per event, and with --all one per silent message, on the
-// console and in the recording, in the order the messages arrived.
+// follow: one per event, and one per silent message, for the console and
+// for the recording, in the order the messages arrived.
 //
-// A read that gives no event is never followed by an event.  Each read
-// therefore waits in arrival order for the event it is expected to give; a
-// silent read is written as soon as nothing before it still waits.
+// The plug-in reads a record and delivers its event (if any) on one thread,
+// its worker, before it reads the next: so an event comes from the last
+// record the plug-in read, whatever kvo-monitor expected of it, and a
+// record followed by the plug-in's next record gave none.  Records of
+// devices the plug-in ignores come from another thread and are written at
+// once.  So at most one record waits, and nothing waits behind it.
+//
+// A record expected to give no event is shown at once (the console must not
+// hold back a release until the next press), but goes to the recording only
+// once its fate is known: should an event still come from it, the recording
+// keeps the message once, with its event.
 #pragma once
 
-#include <deque>
+#include <memory>
 #include <string>
+#include <vector>
 
-#include "RecordDescription.h"
+#include "RawInputRecord.h"
 
-// Where the matched lines go (the console and the recording).
-class MatchedLines {
-public:
-    // `source` is the record the event came from; null if none was seen.
-    virtual void ShowEvent(long count, double ms, const std::string& event, int deviceNumber,
-                       const RecordDescription* source) = 0;
-    virtual void ShowSilent(const RecordDescription& seen, const std::string& why) = 0;
-
-protected:
-    ~MatchedLines() = default;
+struct MatchedLine {
+    long count;         // the event's running number; 0 for a silent line
+    double ms;          // of the event, or of the silent record
+    std::string event;  // empty for a silent line
+    int deviceNumber;
+    std::shared_ptr<const SeenRecord> source;  // null: an event from no record seen
+    std::string why;    // silent: why none; an event: what kvo-monitor expected instead, if it differs
+    bool show;          // a line for the console
+    bool keep;          // a line for the recording
 };
 
 class EventMatcher {
 public:
-    explicit EventMatcher(MatchedLines* lines) : lines_(lines) {}
-
-    void AddRecord(RecordDescription seen);
+    void AddRecord(SeenRecord seen);
     void AddEvent(double ms, const std::string& event, int deviceNumber);
-    // After gir_stop: writes whatever still waits.
+    // After gir_stop: settles the record that still waits.
     void Finish();
+
+    // The lines worked out since the last call, in order.
+    std::vector<MatchedLine> TakeLines();
 
     long Events() const { return events_; }
     long Silent() const { return silent_; }
 
 private:
-    static bool GivesEvent(const RecordDescription& seen);
-    static std::string WhyNone(const RecordDescription& seen);
-    void WriteEvent(double ms, const std::string& event, int deviceNumber, const RecordDescription* source);
-    void WriteSilent(const RecordDescription& seen, const std::string& why);
-    void WriteWaitingSilence();
-    size_t FindSource(const std::string& event) const;
+    void Settle();
+    void Silent(std::shared_ptr<const SeenRecord> seen, const std::string& why, bool show, bool keep);
 
-    MatchedLines* lines_;
-    std::deque<RecordDescription> waiting_;
+    std::shared_ptr<const SeenRecord> waiting_;  // the plug-in's last record, its fate not yet known
+    bool waitingShown_ = false;                  // already shown (and counted) as silent
+    std::vector<MatchedLine> lines_;
     long events_ = 0;
     long silent_ = 0;
 };

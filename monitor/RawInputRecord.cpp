@@ -1,56 +1,62 @@
 #include "RawInputRecord.h"
 
-#include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 #include "Hex.h"
+#include "capture/EventName.h"
 
 namespace {
 
-const UINT kHidStart = sizeof(RAWINPUTHEADER) + offsetof(RAWHID, bRawData);
+// Why a record gives no event, as the recording's comments and --all's
+// lines say it: by its kind (RawInputRecordKind's order), or by the naming
+// rule's outcome (EventNameOutcome's).
+const char* const kKindSilence[] = {"", "keyboard", "mouse", "short record", "malformed", "unknown type"};
+const char* const kNamingSilence[] = {"", "no report", "1-byte report", "release", "too long"};
 
-// Records come in byte buffers of any alignment.
-RAWINPUTHEADER Header(const BYTE* record) {
-    RAWINPUTHEADER header;
-    std::memcpy(&header, record, sizeof header);
-    return header;
+// The plug-in's own rule, so that what is shown is what it sends.
+void NameEvent(SeenRecord* seen) {
+    SIZE_T length;
+    EventNameOutcome outcome = MeasureEventName(seen->hid.size, seen->hid.count, seen->hid.bytes, &length);
+    if (outcome != kEventNamed) {
+        seen->silence = kNamingSilence[outcome];
+        return;
+    }
+    std::vector<char> name(length + 1);
+    FormatEventName(seen->hid.size, seen->hid.count, seen->hid.bytes, name.data());
+    seen->event.assign(name.data(), length);
 }
 
 }  // namespace
 
-bool ReadHid(const BYTE* record, UINT size, HidReports* hid) {
-    if (size < kHidStart || Header(record).dwType != RIM_TYPEHID) return false;
-    const BYTE* data = record + sizeof(RAWINPUTHEADER);
-    std::memcpy(&hid->size, data + offsetof(RAWHID, dwSizeHid), sizeof hid->size);
-    std::memcpy(&hid->count, data + offsetof(RAWHID, dwCount), sizeof hid->count);
-    hid->bytes = record + kHidStart;
-    return hid->count == 0 || hid->size <= (size - kHidStart) / hid->count;
+HANDLE SeenRecord::Device() const {
+    if (kind == kShortRecord) return nullptr;
+    RAWINPUTHEADER header;
+    std::memcpy(&header, bytes.data(), sizeof header);
+    // A C cast: the handle is a pointer on Windows and a 32-bit number in
+    // the native stand-in.
+    return (HANDLE)(std::uintptr_t)header.hDevice;
 }
 
-std::string NonHidKind(const BYTE* record, UINT size) {
-    HidReports hid;
-    if (ReadHid(record, size, &hid)) return std::string();
-    if (size < sizeof(RAWINPUTHEADER)) return "short record";
-    DWORD type = Header(record).dwType;
-    if (type == RIM_TYPEKEYBOARD) return "keyboard";
-    if (type == RIM_TYPEMOUSE) return "mouse";
-    return type == RIM_TYPEHID ? "malformed" : "unknown type";
-}
-
-HANDLE RecordDevice(const BYTE* record, UINT size) {
-    // A C cast: the header's handle is a pointer on Windows and a 32-bit
-    // number in the native stand-in.
-    return size < sizeof(RAWINPUTHEADER) ? nullptr : (HANDLE)(std::uintptr_t)Header(record).hDevice;
-}
-
-std::string ReportText(const BYTE* record, UINT size) {
-    HidReports hid;
-    if (!ReadHid(record, size, &hid)) return "-";
-    std::string text;
-    for (DWORD i = 0; i < hid.count; ++i) {
-        if (i > 0) text += " | ";
-        text += HexBytes(hid.Report(i), hid.size, " ");
+SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms,
+                      const std::string& recordedNames) {
+    SeenRecord seen;
+    seen.source = source;
+    seen.ms = ms;
+    seen.bytes = std::move(bytes);
+    seen.kind = CheckRawInputRecord(seen.bytes.data(), seen.bytes.size(), &seen.hid);
+    seen.report = "-";
+    if (seen.kind != kHidRecord) {
+        seen.hid = HidReports();
+        seen.silence = kKindSilence[seen.kind];
+    } else {
+        NameEvent(&seen);
+        for (DWORD i = 0; i < seen.hid.count && seen.hid.size; ++i)
+            seen.report = (i ? seen.report + " | " : "") + HexBytes(seen.hid.Report(i), seen.hid.size, " ");
     }
-    return text.empty() ? "-" : text;
+    if (source == SeenRecord::kIgnored) seen.silence = "ignored";
+    if (source == SeenRecord::kReplay) {
+        seen.device = "recording";
+        seen.names = recordedNames;
+    }
+    return seen;
 }

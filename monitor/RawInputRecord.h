@@ -1,33 +1,42 @@
-// Reading a raw input record as GetRawInputData returns it: its kind, the
-// device in its header, and a HID record's reports.  Nothing here trusts the
-// record's own counts: a record whose reports do not lie inside it is read
-// as malformed, as the plug-in reads it.
+// One raw input record, read once when it reaches kvo-monitor's own thread:
+// what it is, its reports, and the event the plug-in's naming rule gives it
+// or why none.  Everything after (matching, the console, the recording)
+// reads this object, never the bytes again.
 #pragma once
 
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
-// A HID record's reports: `count` of `size` bytes each, one after another.
-struct HidReports {
-    DWORD size;
-    DWORD count;
-    const BYTE* bytes;
-    const BYTE* Report(DWORD index) const { return bytes + static_cast<size_t>(index) * size; }
+#include "capture/RawInputRecordCheck.h"
+
+struct SeenRecord {
+    enum Source { kPlugin, kIgnored, kReplay };  // read by the plug-in, by --all's watch, or replayed
+    Source source = kPlugin;
+    double ms = 0;            // since capture started, when it was read
+    std::vector<BYTE> bytes;  // as GetRawInputData returned it
+    RawInputRecordKind kind = kShortRecord;
+    HidReports hid = {};      // a HID record's reports, in `bytes`
+    std::string event;        // what the plug-in's rule names it; empty: nothing
+    std::string silence;      // and then why: "release", "keyboard", "ignored"...
+    std::string report;       // the bytes, "01 CD 00", reports apart by " | "; "-" for none
+    std::string device;       // who sent it (Device::Identity); "recording" for a replayed one
+    std::string names;        // the keys, as its device describes them or as recorded
+
+    // Moved, never copied: `hid` points into `bytes`, and moves with them.
+    SeenRecord() = default;
+    SeenRecord(const SeenRecord&) = delete;
+    SeenRecord& operator=(const SeenRecord&) = delete;
+    SeenRecord(SeenRecord&&) = default;
+    SeenRecord& operator=(SeenRecord&&) = default;
+
+    // The raw input handle in the header; null for a short record.
+    HANDLE Device() const;
+    bool GivesEvent() const { return source != kIgnored && !event.empty(); }
 };
 
-// False unless the record is HID and all its reports lie inside it.
-bool ReadHid(const BYTE* record, UINT size, HidReports* hid);
-
-// What a record that is not readable HID is: "keyboard", "mouse",
-// "malformed" (HID whose reports do not fit), "short record",
-// "unknown type"; empty for a readable HID record.
-std::string NonHidKind(const BYTE* record, UINT size);
-
-// The device handle in the record's header; null for a record too short to
-// have one, and for a replayed record, which no device sent.
-HANDLE RecordDevice(const BYTE* record, UINT size);
-
-// The report bytes in hex ("01 CD 00"), reports of one message apart by
-// " | "; "-" for a record without reports.
-std::string ReportText(const BYTE* record, UINT size);
+// The one read of a record's bytes.  A replayed one comes from no device
+// that could name its keys: it has the names recorded with it.
+SeenRecord ReadRecord(SeenRecord::Source source, std::vector<BYTE> bytes, double ms,
+                      const std::string& recordedNames = std::string());

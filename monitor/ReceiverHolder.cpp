@@ -1,6 +1,7 @@
 #include "ReceiverHolder.h"
 
 #include "PluginHost.h"
+#include "capture/CaptureConstants.h"
 
 #include <cstdio>
 
@@ -28,6 +29,12 @@ std::string DescribeProcess(DWORD process) {
     if (!named) return number;
     std::string name(path, length);
     return name.substr(name.find_last_of("\\/") + 1) + " (" + number + ")";
+}
+
+bool HolderIsElevated() {
+    HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, kCaptureOwnershipName);
+    if (mutex) CloseHandle(mutex);
+    return !mutex && GetLastError() == ERROR_ACCESS_DENIED;
 }
 
 bool WaitForHolderToLetGo(DWORD holder, HANDLE interrupted) {

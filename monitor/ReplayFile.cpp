@@ -1,10 +1,12 @@
 #include "ReplayFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "Hex.h"
 #include "RawInputRecords.h"
 
 // A generous bound on one message; real HID reports are a few dozen bytes.
@@ -129,6 +131,36 @@ std::string QuoteNames(const std::string& names) {
         quoted += c;
     }
     return quoted + "\"";
+}
+
+std::string MessageLine(RawInputRecordKind kind, const HidReports& hid, const std::string& names) {
+    if (kind == kKeyboardRecord) return "keyboard";
+    if (kind == kMouseRecord) return "mouse";
+    if (kind != kHidRecord) return std::string();
+    std::string line = "hid " + std::to_string(hid.size) + " " + std::to_string(hid.count);
+    for (DWORD i = 0; i < hid.count; ++i) line += (i == 0 ? " " : "  ") + HexBytes(hid.Report(i), hid.size, " ");
+    return names.empty() ? line : line + " " + QuoteNames(names);
+}
+
+std::string RecordingHeader(const std::string& plugin, const std::string& version) {
+    return "# Raw input messages that " + plugin + " " + version +
+           " received, recorded by kvo-monitor.\n"
+           "# Replay:  kvo-monitor --replay THIS-FILE\n"
+           "# After each message: the event it gave (\"none\" and why if it gave none),\n"
+           "# milliseconds since capture started, and the device that sent it.\n\n";
+}
+
+std::string RecordingLine(const std::string& message, const std::string& event, const std::string& why,
+                          double ms, const std::string& device, bool ignored) {
+    if (message.empty() && !ignored) return std::string();
+    std::vector<char> text(message.size() + why.size() + event.size() + device.size() + 128);
+    if (ignored)
+        std::snprintf(text.data(), text.size(), "# ignored: %s  (%s)  at %.3f ms  from %s\n", message.c_str(),
+                      why.c_str(), ms, device.c_str());
+    else
+        std::snprintf(text.data(), text.size(), "%-36s # -> %s  at %.3f ms  from %s\n", message.c_str(),
+                      event.empty() ? ("none (" + why + ")").c_str() : event.c_str(), ms, device.c_str());
+    return text.data();
 }
 
 bool ParseReplay(const std::string& text, const std::string& name,

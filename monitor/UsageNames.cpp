@@ -47,7 +47,7 @@ std::string NameValue(const ReportContent::Value& value) {
     long level = SignedValue(value);
     if (level == 0) return std::string();
     if (value.hasNull && (level < value.logicalMin || level > value.logicalMax)) return std::string();
-    if (value.page == kReceiverPage)
+    if (value.page == kReceiverUsagePage)
         return value.raw <= 0xFF ? ReceiverButtonName(static_cast<unsigned char>(value.raw))
                                  : "receiver button " + Hex(value.raw, (value.bitSize + 3) / 4);
     return UsageName(value.page, value.usage) + " " + std::to_string(level);
@@ -61,7 +61,7 @@ std::string NameValueArray(const ReportContent::ValueArray& array) {
     for (BYTE byte : array.bytes) pressed = pressed || byte != 0;
     if (!pressed) return std::string();
     std::string digits = HexBytes(array.bytes.data(), array.bytes.size(), "");
-    if (array.page == kReceiverPage) return "receiver button " + digits;
+    if (array.page == kReceiverUsagePage) return "receiver button " + digits;
     return UsageName(array.page, array.usage) + " " + digits;
 }
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "RawInputRecord.h"
+#include "capture/RawInputRecordCheck.h"
 
 // A field of buttons in one input report: an array of codes or a bitmap.
 struct ButtonField {

@@ -26,7 +26,7 @@ std::string VendorName(unsigned short vendor) {
 }
 
 std::string UsagePageName(unsigned short page) {
-    if (page == kReceiverPage) return "receiver page";
+    if (page == kReceiverUsagePage) return "receiver page";
     // The repository names the whole vendor range "Vendor Specific" (page
     // 0xFF); which vendor page it is says more.
     if (IsVendorPage(page)) return "vendor page " + Hex(page, 4);
@@ -35,7 +35,7 @@ std::string UsagePageName(unsigned short page) {
 }
 
 std::string UsageName(unsigned short page, unsigned short usage) {
-    if (page == kReceiverPage)
+    if (page == kReceiverUsagePage)
         return usage <= 0xFF ? ReceiverButtonName(static_cast<unsigned char>(usage))
                              : "receiver button " + Hex(usage, 2);
     const char* name = IsVendorPage(page) ? nullptr : Find(kUsages, kUsagesCount, page, usage);

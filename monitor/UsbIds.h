@@ -20,5 +20,3 @@ std::string UsagePageName(unsigned short page);
 // "Play/Pause", "Button 3", "Media Center (receiver button 0D)",
 // "Consumer usage 0123".
 std::string UsageName(unsigned short page, unsigned short usage);
-
-const unsigned short kReceiverPage = kReceiverUsagePage;

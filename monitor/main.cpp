@@ -6,22 +6,20 @@
 // devices the plug-in hears.
 #include <windows.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "Clock.h"
 #include "ConsoleStop.h"
 #include "DeviceList.h"
 #include "IgnoredDevices.h"
 #include "Inbox.h"
-#include "MonitorThread.h"
+#include "MonitorWindow.h"
 #include "PluginHost.h"
+#include "PluginTaps.h"
 #include "RawInputServer.h"
-#include "RawInputTap.h"
 #include "ReceiverHolder.h"
 #include "RecordingFile.h"
 #include "ReplayFile.h"
@@ -69,66 +67,46 @@ const int kExitReceiverTaken = 3;
 const int kExitNothingHeard = 4;
 
 struct Options {
-    std::string dll;
-    std::string replay;
-    std::string record;
+    std::string dll, replay, record, pace;
     DWORD paceMs = 0;
-    bool all = false;
-    bool wait = false;
-    bool help = false;
-    bool devices = false;
-    bool version = false;
+    bool all = false, wait = false, help = false, devices = false, version = false, paced = false;
 };
 
 bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
-    bool paced = false;
     for (int i = 1; i < argc; ++i) {
         std::string option = argv[i];
-        if (option == "--help" || option == "-h") {
-            options->help = true;
+        bool* flag = option == "--help" || option == "-h" ? &options->help
+                     : option == "--all"                  ? &options->all
+                     : option == "--wait"                 ? &options->wait
+                     : option == "--devices"              ? &options->devices
+                     : option == "--version"              ? &options->version
+                                                          : nullptr;
+        std::string* value = option == "--dll"      ? &options->dll
+                             : option == "--replay" ? &options->replay
+                             : option == "--record" ? &options->record
+                             : option == "--pace"   ? &options->pace
+                                                    : nullptr;
+        if (flag) {
+            *flag = true;
             continue;
         }
-        if (option == "--all") {
-            options->all = true;
-            continue;
-        }
-        if (option == "--wait") {
-            options->wait = true;
-            continue;
-        }
-        if (option == "--devices") {
-            options->devices = true;
-            continue;
-        }
-        if (option == "--version") {
-            options->version = true;
-            continue;
-        }
-        if (option != "--dll" && option != "--replay" && option != "--pace" &&
-            option != "--record") {
-            *error = "unknown option '" + option + "'";
+        if (!value || i + 1 >= argc) {
+            *error = value ? option + " needs a value" : "unknown option '" + option + "'";
             return false;
         }
-        if (i + 1 >= argc) {
-            *error = option + " needs a value";
-            return false;
-        }
-        std::string value = argv[++i];
-        if (option == "--dll") options->dll = value;
-        if (option == "--replay") options->replay = value;
-        if (option == "--record") options->record = value;
-        if (option == "--pace") {
-            char* end = nullptr;
-            unsigned long ms = std::strtoul(value.c_str(), &end, 10);
-            if (value.empty() || *end || ms > 60000) {
-                *error = "--pace takes milliseconds from 0 to 60000, not '" + value + "'";
-                return false;
-            }
-            options->paceMs = static_cast<DWORD>(ms);
-            paced = true;
-        }
+        *value = argv[++i];
+        options->paced = options->paced || value == &options->pace;
     }
-    if (paced && options->replay.empty()) {
+    if (options->paced) {
+        char* end = nullptr;
+        unsigned long ms = std::strtoul(options->pace.c_str(), &end, 10);
+        if (options->pace.empty() || *end || ms > 60000) {
+            *error = "--pace takes milliseconds from 0 to 60000, not '" + options->pace + "'";
+            return false;
+        }
+        options->paceMs = static_cast<DWORD>(ms);
+    }
+    if (options->paced && options->replay.empty()) {
         *error = "--pace goes with --replay";
         return false;
     }
@@ -148,31 +126,21 @@ int WINAPI PrintEvent(char* text, void*, int, int deviceNumber) {
     return 0;
 }
 
-// Opened before anything else happens, so that a recording that cannot be
-// written stops the monitor before capture starts.
-bool OpenRecording(const std::string& path, std::FILE** file, std::string* error) {
-    *file = std::fopen(path.c_str(), "w");
-    if (*file) return true;
-    *error = "cannot write the recording " + path + ": " + std::strerror(errno);
-    return false;
-}
-
 // kvo-monitor's own window lives on this thread: the records and events
 // handed to it and the device notifications are taken here until Ctrl-C
 // posts WM_QUIT.
 void RunLive() {
     MSG msg;
-    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+    while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
         TranslateMessage(&msg);
-        DispatchMessageA(&msg);
+        DispatchMessageW(&msg);
     }
 }
 
 // Each recorded message takes the road a real one takes: WM_INPUT to the
 // capture window, whose procedure reads the record through GetRawInputData.
 // A stop asked for ends it before the next message, in a pace's wait too.
-bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, MonitorThread* monitor,
-               std::string* error) {
+bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, std::string* error) {
     HWND window = FindOwnCaptureWindow();
     if (!window) {
         *error = "gir_start succeeded but made no capture window";
@@ -183,13 +151,12 @@ bool RunReplay(const std::vector<ReplayMessage>& messages, DWORD paceMs, Monitor
     SetRawInputWindow(window);
     for (size_t i = 0; i < messages.size(); ++i) {
         if (!WaitUnlessStopped(i > 0 ? paceMs : 0) || !PumpMessages()) break;
-        SendMessageA(window, WM_INPUT, RIM_INPUTSINK,
-                     reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
+        // The record the tap sees next is this one, with its recorded names.
+        ReplayNext(messages[i].names);
+        SendMessageA(window, WM_INPUT, RIM_INPUTSINK, reinterpret_cast<LPARAM>(ServeRawInput(messages[i].record)));
         // The window's procedure read the record before SendMessage
-        // returned: it is shown with the names recorded with it, and the
-        // server need not keep it.
+        // returned: the server need not keep it.
         ForgetRawInput();
-        monitor->TakeInbox(messages[i].names);
     }
     PumpMessages();
     return true;
@@ -201,7 +168,10 @@ int Fail(const std::string& what) {
 }
 
 // ": NAME.exe (process 1234)" where the holder's window shows which it is.
-std::string NameHolder(DWORD holder) { return holder ? ": " + DescribeProcess(holder) : ""; }
+std::string NameHolder(DWORD holder) {
+    if (holder) return ": " + DescribeProcess(holder);
+    return HolderIsElevated() ? ": an elevated program (one run as administrator)" : "";
+}
 
 // What a user reads when the monitor would otherwise capture nothing and
 // say nothing: the usual cause is their host, running with the plug-in.
@@ -242,19 +212,34 @@ CaptureOutcome WaitForReceiver(const PluginExports& plugin) {
     }
 }
 
-// Everything after the recording is open and the plug-in loaded.
-int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
-            PluginExports& plugin, std::FILE* recording) {
-    std::string error;
-    if (!options.replay.empty() && !InstallRawInputServer(plugin.module))
-        return Fail("the plug-in does not import GetRawInputData; cannot replay");
+// The taps kvo-monitor needs: a plug-in that cannot be patched is refused.
+bool TapPlugin(const Options& options, HMODULE plugin, std::string* error) {
+    std::string why;
+    if (!options.replay.empty() && !InstallRawInputServer(plugin, &why)) {
+        *error = "cannot replay into the plug-in: " + why;
+        return false;
+    }
     // Over the replay server, if there is one: the tap sees what it serves.
-    if (!InstallRawInputTap(plugin.module, PostPluginRecord))
-        return Fail("the plug-in does not import GetRawInputData; cannot see its records");
-    MonitorThread monitor(options.all, recording);
-    if (!monitor.Open()) return Fail("cannot make kvo-monitor's window");
-    if (recording)
-        WriteRecordingHeader(recording, PluginText(plugin.name), PluginText(plugin.version));
+    if (!InstallRawInputTap(plugin, PostPluginRecord, &why)) {
+        *error = "cannot see the plug-in's records: " + why;
+        return false;
+    }
+    if (!InstallDebugLineTap(plugin, &why)) {
+        *error = "cannot show the plug-in's failure lines: " + why;
+        return false;
+    }
+    return true;
+}
+
+// Everything after the recording is open and the plug-in loaded.
+int Monitor(const Options& options, const std::vector<ReplayMessage>& messages, PluginExports& plugin,
+            RecordingFile* recording) {
+    std::string error;
+    if (!TapPlugin(options, plugin.module, &error)) return Fail(error);
+    MonitorWindow monitor(options.all, recording);
+    if (!monitor.Open()) return Fail("cannot make kvo-monitor's window: CreateWindowExW failed: error " +
+                                     std::to_string(GetLastError()));
+    if (recording) recording->Write(RecordingHeader(PluginText(plugin.name), PluginText(plugin.version)));
 
     HostFunctions record;
     std::memset(&record, 0, sizeof record);
@@ -262,11 +247,15 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
     record.eventTrigger = PrintEvent;
     if (plugin.open(0, 0, 0, &record) != 1) return Fail("gir_open refused the host record");
 
-    if (!StartConsoleStop()) return Fail("cannot create an event for Ctrl-C");
+    if (!StartConsoleStop()) return Fail("cannot create an event for Ctrl-C: error " + std::to_string(GetLastError()));
 
     CaptureOutcome outcome = StartCapture(plugin);
     if (outcome == kReceiverTaken && options.wait) outcome = WaitForReceiver(plugin);
-    if (outcome == kStartFailed) return Fail("gir_start failed: capture did not start");
+    if (outcome == kStartFailed) {
+        // The plug-in says why, where it can, in its line for DebugView.
+        std::string why = LastPluginLine();
+        return Fail("gir_start failed: " + (why.empty() ? "capture did not start" : why));
+    }
     if (outcome != kCapturingHere) {
         // Nothing of this process captures, but the host's part is still
         // done in full: stop, then close.
@@ -280,8 +269,8 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
         SayReceiverTaken(holder);
         return kExitReceiverTaken;
     }
-    if (options.all && options.replay.empty() && !StartIgnoredDeviceWatch())
-        std::printf("(devices the plug-in ignores cannot be shown: no raw input window)\n");
+    if (options.all && options.replay.empty() && !StartIgnoredDeviceWatch(&error))
+        std::printf("(devices the plug-in ignores cannot be shown: %s)\n", error.c_str());
 
     bool replayed = true;
     if (options.replay.empty()) {
@@ -293,10 +282,11 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
         std::printf("replaying %u messages from %s\n", static_cast<unsigned>(messages.size()),
                     options.replay.c_str());
         std::fflush(stdout);
-        replayed = RunReplay(messages, options.paceMs, &monitor, &error);
+        replayed = RunReplay(messages, options.paceMs, &error);
     }
 
-    StopIgnoredDeviceWatch();
+    std::string watchError;
+    if (!StopIgnoredDeviceWatch(&watchError)) std::fprintf(stderr, "kvo-monitor: %s\n", watchError.c_str());
     // gir_stop lets the worker deliver everything already queued first.
     plugin.stop();
     monitor.Finish();
@@ -305,7 +295,10 @@ int Monitor(const Options& options, const std::vector<ReplayMessage>& messages,
         std::printf("stopped after %ld events, %ld silent messages\n", monitor.Events(), monitor.Silent());
     else
         std::printf("stopped after %ld events\n", monitor.Events());
-    return replayed ? 0 : Fail(error);
+    std::fflush(stdout);
+    if (!replayed) return Fail(error);
+    // The recording takes the place of any earlier one only now.
+    return recording && !recording->Commit() ? kExitError : 0;
 }
 
 // kvo-monitor is built for Windows 7 and later.  Vista loads it and is
@@ -348,23 +341,26 @@ int main(int argc, char** argv) {
     if (!options.replay.empty() && !ReadReplayFile(options.replay, &messages, &error))
         return Fail(error);
 
-    std::FILE* recording = nullptr;
-    if (!options.record.empty() && !OpenRecording(options.record, &recording, &error))
-        return Fail(error);
+    // Made before anything else happens, so that a recording that cannot be
+    // written stops the monitor before capture starts; an existing file of
+    // that name is replaced only at the end of a capture.
+    RecordingFile recording;
+    if (!options.record.empty() && !recording.Open(options.record, &error)) return Fail(error);
 
     PluginExports plugin;
     std::string path = options.dll.empty() ? PluginBesideProgram() : options.dll;
-    if (!LoadPluginExports(path, &plugin, &error)) {
-        if (recording) std::fclose(recording);
-        return Fail(error);
-    }
-    std::printf("%s %s: %s\n", PluginText(plugin.name).c_str(),
-                PluginText(plugin.version).c_str(), PluginText(plugin.description).c_str());
-    std::printf("device number %d, requested host API %d\n", plugin.devicenum(),
-                plugin.requestedApi(1));
+    if (path.empty())
+        return Fail("cannot find the folder kvo-monitor runs from (GetModuleFileNameA failed: error " +
+                    std::to_string(GetLastError()) + "); give the plug-in with --dll");
+    if (!LoadPluginExports(path, &plugin, &error)) return Fail(error);
+    std::printf("%s %s: %s\n", PluginText(plugin.name).c_str(), PluginText(plugin.version).c_str(),
+                PluginText(plugin.description).c_str());
+    std::printf("device number %d, requested host API %d\n", plugin.devicenum(), plugin.requestedApi(1));
 
-    int status = Monitor(options, messages, plugin, recording);
-    if (recording) std::fclose(recording);
+    int status = Monitor(options, messages, plugin, recording.IsOpen() ? &recording : nullptr);
+    // A recording not put in place (no capture, or an error) goes; any
+    // earlier file of its name stays as it was.
+    recording.Discard();
     std::fflush(stdout);
     // A closed console window ends the process once this is said.
     ConsoleStopDone();

@@ -21,6 +21,9 @@ bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::stri
         return false;
     }
     HMODULE m = plugin->module;
+    // Only tests call the window procedure; a host does not need it.
+    std::string unused;
+    FindExport(m, "WndProc", &plugin->wndProc, &unused);
     return FindExport(m, "gir_version", &plugin->version, error) &&
            FindExport(m, "gir_name", &plugin->name, error) &&
            FindExport(m, "gir_description", &plugin->description, error) &&
@@ -29,15 +32,24 @@ bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::stri
            FindExport(m, "gir_open", &plugin->open, error) &&
            FindExport(m, "gir_start", &plugin->start, error) &&
            FindExport(m, "gir_stop", &plugin->stop, error) &&
-           FindExport(m, "gir_close", &plugin->close, error) &&
-           FindExport(m, "WndProc", &plugin->wndProc, error);
+           FindExport(m, "gir_close", &plugin->close, error);
 }
 
 std::string PluginBesideProgram() {
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string program(path, length);
-    return program.substr(0, program.find_last_of("\\/") + 1) + "KVORemote.dll";
+    // A path that does not fit comes back cut (and, on XP, unterminated):
+    // the buffer grows until it fits.
+    std::string path(MAX_PATH, '\0');
+    for (;;) {
+        DWORD length = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+        if (length == 0) return std::string();
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        if (path.size() >= 32768) return std::string();
+        path.resize(path.size() * 2);
+    }
+    return path.substr(0, path.find_last_of("\\/") + 1) + "KVORemote.dll";
 }
 
 HWND FindOwnCaptureWindow() {

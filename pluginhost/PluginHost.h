@@ -15,14 +15,15 @@ struct PluginExports {
     GirRequestedApiProc requestedApi;
     GirOpenProc open;
     GirControlProc start, stop, close;
-    WNDPROC wndProc;
+    WNDPROC wndProc;  // null if not exported: only tests call it
 };
 
-// Loads the DLL at `path` and finds all ten exports.  On failure `error`
+// Loads the DLL at `path` and finds its exports (all but WndProc needed).  On failure `error`
 // says what failed (the load, or which export is missing).
 bool LoadPluginExports(const std::string& path, PluginExports* plugin, std::string* error);
 
-// KVORemote.dll beside the running program.
+// KVORemote.dll beside the running program; empty if Windows will not say
+// where the program is (GetModuleFileNameA's error is left for the caller).
 std::string PluginBesideProgram();
 
 // The capture window that this process owns, if any.

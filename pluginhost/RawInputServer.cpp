@@ -30,11 +30,14 @@ static UINT WINAPI ServedGetRawInputData(HRAWINPUT rawInput, UINT command, LPVOI
     return static_cast<UINT>(record.size());
 }
 
-bool InstallRawInputServer(HMODULE plugin) {
-    void** slot = FindImportSlot(plugin, "USER32.dll", "GetRawInputData");
-    if (!slot) return false;
-    PatchImportSlot(slot, reinterpret_cast<void*>(ServedGetRawInputData));
-    return true;
+bool InstallRawInputServer(HMODULE plugin, std::string* why) {
+    std::string found;
+    void** slot = FindImportSlot(plugin, "USER32.dll", "GetRawInputData", &found);
+    if (!slot) {
+        if (why) *why = found.empty() ? "it does not import GetRawInputData" : found;
+        return false;
+    }
+    return PatchImportSlot(slot, reinterpret_cast<void*>(ServedGetRawInputData), why) != nullptr;
 }
 
 void SetRawInputWindow(HWND window) {

@@ -9,10 +9,11 @@
 
 #include <windows.h>
 
+#include <string>
 #include <vector>
 
-// Patches the DLL's import; false if it does not import GetRawInputData.
-bool InstallRawInputServer(HMODULE plugin);
+// Patches the DLL's import; false (with `why`, if given) if it cannot.
+bool InstallRawInputServer(HMODULE plugin, std::string* why = nullptr);
 
 // The window WM_INPUT will be sent to: only its thread may read the records,
 // as only the receiving thread may read a real raw input handle.

@@ -26,11 +26,11 @@
 #include <string>
 #include <vector>
 
+#include "Device.h"
 #include "Inbox.h"
-#include "KnownDevices.h"
 #include "PluginHost.h"
-#include "RawInputTap.h"
-#include "RecordDescription.h"
+#include "PluginTaps.h"
+#include "RawInputRecord.h"
 #include "VirtualDevices.h"
 
 namespace {
@@ -52,11 +52,18 @@ int WINAPI BenchTrigger(char*, void*, int, int) {
     return 0;
 }
 
+// What kvo-monitor's thread does with a record: read it once, and name it
+// by its device.
+void Describe(std::vector<BYTE> bytes, KnownDevices* devices) {
+    SeenRecord seen = ReadRecord(SeenRecord::kPlugin, std::move(bytes), 0);
+    devices->Describe(&seen);
+}
+
 // The tap's sink, both ways: in the inline way the record is described
 // right here, inside the plug-in's read.
 void Sink(const BYTE* record, UINT size) {
     if (g_inlineDevices)
-        DescribeRecord(std::vector<BYTE>(record, record + size), 0, false, g_inlineDevices, std::string());
+        Describe(std::vector<BYTE>(record, record + size), g_inlineDevices);
     else
         PostPluginRecord(record, size);
 }
@@ -66,7 +73,8 @@ bool WaitForArrival(DWORD timeoutMs) {
     for (;;) {
         DWORD elapsed = GetTickCount() - start;
         if (elapsed >= timeoutMs) return false;
-        DWORD woke = MsgWaitForMultipleObjects(1, &g_arrived, FALSE, timeoutMs - elapsed, QS_ALLINPUT);
+        DWORD woke = MsgWaitForMultipleObjects(1, &g_arrived, FALSE, timeoutMs - elapsed,
+                                               QS_POSTMESSAGE | QS_SENDMESSAGE | QS_TIMER);
         if (woke == WAIT_OBJECT_0) return true;
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
@@ -99,10 +107,10 @@ bool WaitUntilDelivering(HANDLE device) {
 double DescribeInbox(KnownDevices* devices) {
     double first = -1;
     for (InboxItem& item : TakeInbox()) {
-        if (item.kind != InboxItem::kPluginRecord) continue;
+        if (item.isEvent || item.source != SeenRecord::kPlugin) continue;
         LARGE_INTEGER start, end;
         QueryPerformanceCounter(&start);
-        DescribeRecord(std::move(item.record), 0, false, devices, std::string());
+        Describe(std::move(item.record), devices);
         QueryPerformanceCounter(&end);
         if (first < 0) first = Microseconds(end.QuadPart - start.QuadPart);
     }
@@ -173,7 +181,7 @@ int main(int argc, char** argv) {
 
     PluginExports plugin;
     if (!LoadPluginExports(PluginBesideProgram(), &plugin, &error)) return Fail(error);
-    if (!InstallRawInputTap(plugin.module, Sink)) return Fail("the plug-in does not import GetRawInputData");
+    if (!InstallRawInputTap(plugin.module, Sink, &error)) return Fail("cannot see the plug-in's records: " + error);
     HostFunctions record;
     std::memset(&record, 0, sizeof record);
     record.size = kHostFunctionsSize;

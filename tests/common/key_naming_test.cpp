@@ -7,7 +7,6 @@
 
 #include <vector>
 
-#include "RawInputRecord.h"
 #include "RawInputRecords.h"
 #include "ReceiverButtons.h"
 #include "UsageNames.h"
@@ -91,7 +90,7 @@ TEST(KeyNaming, ValuesAndValueArrays) {
 TEST(KeyNaming, EachReportOfARecordIsNamedAndWhatCannotBeIsSaid) {
     std::vector<BYTE> record = HidRecord(3, 2, {0x01, 0xE2, 0x00, 0x01, 0xCD, 0x00});
     HidReports hid;
-    ASSERT_TRUE(ReadHid(record.data(), static_cast<UINT>(record.size()), &hid));
+    ASSERT_EQ(CheckRawInputRecord(record.data(), record.size(), &hid), kHidRecord);
     ReportReader read = [](const BYTE* report, DWORD, ReportContent* content) {
         content->buttons.push_back({0x0C, report[1]});
     };

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# check_monitor.sh RUNNER... -- MONITOR SAMPLES_DIR USB_IDS
+# check_monitor.sh RUNNER... -- MONITOR SAMPLES_DIR USB_IDS [full-disk]
 # kvo-monitor as a user runs it: every sample replays to exactly the events
 # its comments promise, in order, with the key names recorded in it, and
 # with --all every message its comments call silent shows as silent; a
 # recording replays to the same events and names, and one made before names
 # were kept still replays; bad input is a clear error and a non-zero exit.
+# With full-disk, only this: a recording into a file system with 16 KiB
+# free fails aloud, ends non-zero, and leaves nothing half-written.
 set -uo pipefail
 runner=()
 while [ "$1" != -- ]; do runner+=("$1"); shift; done
@@ -12,12 +14,13 @@ shift
 monitor=$1
 samples=$2
 usb_ids=$3
+mode=${4:-}
 fail=0
 # Where Wine cannot run this kind of program, say so the way CTest skips.
 "${runner[@]}" "$monitor" --help >/dev/null 2>&1
 [ $? -eq 77 ] && exit 77
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'umount "$work/full" 2>/dev/null; rm -rf "$work"' EXIT
 
 check() {  # check NAME CONDITION-MESSAGE
   echo "FAIL: $1"
@@ -53,6 +56,28 @@ promised() {  # promised FILE
   sed -n -e 's/^hid[^"#]*"\([^"]*\)".*# -> \([0-9A-Z]\{13,\}\).*/\2 \1/p' \
     -e 's/^hid[^"#]*# -> \([0-9A-Z]\{13,\}\).*/\1/p' "$1"
 }
+
+# 2,000 messages, a press and its release each time: their recording is
+# far more than 16 KiB.
+full_disk() {
+  mkdir "$work/full"
+  if ! mount -t tmpfs -o size=16k tmpfs "$work/full" 2>"$work/mount.err"; then
+    echo "SKIP: cannot mount a 16 KiB file system here: $(cat "$work/mount.err")"
+    exit 77
+  fi
+  for _ in $(seq 1000); do printf 'hid 3 1 01 CD 00\nhid 3 1 01 00 00\n'; done >"$work/long.txt"
+  "${runner[@]}" "$monitor" --replay "$work/long.txt" --record "$work/full/long.rec" >"$work/out" 2>"$work/err"
+  local status=$?
+  echo "a replay of 2000 messages recorded into 16 KiB: exit $status; it said: $(tr -d '\r' <"$work/err")"
+  [ $status -ne 0 ] || check "a recording that could not be written ends with exit 0"
+  [ "$(grep -c 'the recording .*long.rec could not be written (WriteFile: .*(error [0-9]*))' "$work/err")" -eq 1 ] ||
+    check "no one line saying the recording could not be written, and why: $(cat "$work/err")"
+  grep -q '^stopped after 1000 events' "$work/out" || check "the replay did not go on without its recording: $(tail -3 "$work/out")"
+  [ -z "$(ls -A "$work/full")" ] || check "a half-written recording was left: $(ls -l "$work/full")"
+  [ $fail -eq 0 ] && echo "kvo-monitor: a recording that cannot be written is said, and ends non-zero"
+  exit $fail
+}
+[ "$mode" = full-disk ] && full_disk
 
 for sample in "$samples"/*.txt; do
   expected=$(sed -n 's/.*# -> \([0-9A-Z]\{13,\}\).*/\1/p' "$sample")

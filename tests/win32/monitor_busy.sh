@@ -6,7 +6,8 @@
 # receiver and exits 3 at once, leaving the first capturing; with --wait it
 # waits, and captures and shows the next press once the first lets go,
 # whether stopped by Ctrl-C or killed; Ctrl-C ends a wait cleanly; a replay
-# needs the receiver too and says so the same way.
+# needs the receiver too and says so the same way, leaving the recording it
+# was to write as it was.
 # Times are printed, not asserted: a bound is there only for a real stall.
 # The CPU a wait uses is asserted, with a bound far from what it uses.
 set -uo pipefail
@@ -142,10 +143,17 @@ grep -q "^capturing" "$work/second.out" && check "the second monitor says it cap
 press_until_shown first
 
 # A replay goes through the capture window too, so it needs the receiver.
+# Its --record names a recording kept from before: a run that never
+# captures leaves it as it was.
 printf 'hid 3 1 01 CD 00\n' >"$work/one.txt"
-timeout -s INT -k 10 60 "${runner[@]}" "$monitor" --replay "$work/one.txt" >"$work/replay.out" 2>"$work/replay.err" </dev/null
+printf '# an earlier session\nhid 3 1 01 E9 00  # -> KVO000001E900\n' >"$work/kept.rec"
+cp "$work/kept.rec" "$work/kept.before"
+timeout -s INT -k 10 60 "${runner[@]}" "$monitor" --replay "$work/one.txt" --record "$work/kept.rec" \
+  >"$work/replay.out" 2>"$work/replay.err" </dev/null
 status=$?
 [ $status -eq 3 ] || check "a replay while another captures exited $status, not 3"
+cmp -s "$work/kept.rec" "$work/kept.before" || check "a --record run that exited $status changed the existing recording"
+[ ! -e "$work/kept.rec.part" ] || check "a --record run that exited $status left its temporary file"
 tr -d '\r' <"$work/replay.err" >"$work/replay.msg"
 busy_text "$work/replay.msg" "the replay"
 

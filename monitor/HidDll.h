@@ -1,5 +1,6 @@
-// The platform's HID parser (hid.dll's HidP_ functions) over a device's
-// preparsed data, which raw input keeps for every HID device.
+// Everything kvo-monitor asks of hid.dll, and the only file that asks: a
+// device's ids and product string (HidD_), and the parser (HidP_) over the
+// preparsed data raw input keeps for every HID device.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +10,7 @@ extern "C" {
 #include <hidpi.h>
 }
 
+#include <string>
 #include <vector>
 
 #include "UsageNames.h"
@@ -22,6 +24,12 @@ struct ParsedDevice {
     ULONG maxUsages = 0;
     ReportLayout layout = {};
 };
+
+// From a device opened with CreateFile: its vendor and product ids (false
+// if it gives none), and its product string in printable ASCII (empty if
+// none).
+bool HidIds(HANDLE file, unsigned long* vendor, unsigned long* product);
+std::string HidProductString(HANDLE file);
 
 // Asks raw input for the device's preparsed data and the parser for its
 // input reports' layout; false if either will not say.

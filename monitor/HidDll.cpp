@@ -1,4 +1,9 @@
-#include "ReportParser.h"
+#include "HidDll.h"
+
+// MinGW's hidsdi.h declares its functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
 
 namespace {
 
@@ -123,6 +128,25 @@ void ReadValues(const ParsedDevice& device, UCHAR reportId, CHAR* report, ULONG 
 }
 
 }  // namespace
+
+bool HidIds(HANDLE file, unsigned long* vendor, unsigned long* product) {
+    HIDD_ATTRIBUTES attributes = {};
+    attributes.Size = sizeof attributes;
+    if (!HidD_GetAttributes(file, &attributes)) return false;
+    *vendor = attributes.VendorID;
+    *product = attributes.ProductID;
+    return true;
+}
+
+std::string HidProductString(HANDLE file) {
+    WCHAR product[127] = {};
+    if (!HidD_GetProductString(file, product, sizeof product - sizeof product[0])) return std::string();
+    // A console shows anything beyond printable ASCII in its own code page;
+    // product strings are plain names, so anything else becomes '?'.
+    std::string text;
+    for (const WCHAR* c = product; *c; ++c) text += (*c >= 0x20 && *c < 0x7F) ? static_cast<char>(*c) : '?';
+    return text;
+}
 
 bool ParseDevice(HANDLE device, ParsedDevice* parsed) {
     UINT size = 0;
