@@ -67,18 +67,35 @@ static DWORD WaitAnsweringSentMessages(DWORD count, const HANDLE* handles, DWORD
     }
 }
 
-// Ends this process's capture, letting the worker deliver what has already
-// arrived.  If that takes longer than `timeoutMs` (a trigger that blocks),
-// nothing more is delivered from then on, and false says the worker is
-// still finishing its last event.
-static bool FinishCapture(DWORD timeoutMs) {
-    RequestStop(g_capture, kStopAfterQueued);
-    if (WaitAnsweringSentMessages(1, &g_capture->thread, timeoutMs) != WAIT_OBJECT_0) {
-        RequestStop(g_capture, kStopNow);
-        return false;
-    }
+// Calls nested in the call that holds the turn: its waits answer sent
+// messages, and a message handler may call the plug-in again on the same
+// thread.  Only the thread holding the turn reads or writes these.
+static int g_turnDepth = 0;          // 1 in the outermost call
+static bool g_stopAskedInside = false;  // a stop nested in the outermost call
+
+static bool Nested() { return g_turnDepth > 1; }
+
+// Asks the worker to end, letting it deliver what has already arrived, and
+// waits for it.  If that takes longer than `timeoutMs` (a trigger that
+// blocks), nothing more is delivered from then on, and false says the
+// worker is still finishing its last event.
+static bool StopWorker(CaptureSession* session, DWORD timeoutMs) {
+    RequestStop(session, kStopAfterQueued);
+    if (WaitAnsweringSentMessages(1, &session->thread, timeoutMs) == WAIT_OBJECT_0) return true;
+    RequestStop(session, kStopNow);
+    return false;
+}
+
+static void ForgetCapture() {
     FreeCaptureSession(g_capture);
     g_capture = nullptr;
+}
+
+// Ends this process's capture.  Only the outermost call frees it: an outer
+// call that this one is nested in still waits on the session's handles.
+static bool FinishCapture(DWORD timeoutMs) {
+    if (!StopWorker(g_capture, timeoutMs)) return false;
+    if (!Nested()) ForgetCapture();
     return true;
 }
 
@@ -100,13 +117,37 @@ static bool WorkerHasEnded(CaptureSession* session) {
     return WaitForSingleObject(session->thread, 0) == WAIT_OBJECT_0;
 }
 
+// A start nested in another call starts nothing: the session the outer
+// call uses must stay.  It says whether the capture that call has made, or
+// is making, runs; inside a stop it does not.
+static int StartInside() {
+    CaptureSession* session = g_capture;
+    if (!session || StopRequested(session)) return 0;
+    // Inside the outer start's wait for the worker's report: wait for it too.
+    HANDLE started[2] = {session->ready, session->thread};
+    if (WaitAnsweringSentMessages(2, started, INFINITE) == WAIT_FAILED) return 0;
+    if (StopRequested(session)) return 0;
+    LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
+    if (outcome == kCaptureElsewhere) return 1;
+    return outcome == kCaptureRunning && !WorkerHasEnded(session) ? 1 : 0;
+}
+
+// After a stop nested in this start: capture stays stopped.  A worker the
+// nested stop could not wait out stays, stopped, for the next call.
+static int StartStoppedInside(CaptureSession* session, LONG outcome) {
+    if (session && WorkerHasEnded(session)) ForgetCapture();
+    return outcome == kCaptureElsewhere ? 1 : 0;
+}
+
 static int StartCapture() {
+    if (Nested()) return StartInside();
     if (g_capture) {
         if (!StopRequested(g_capture) && !WorkerHasEnded(g_capture)) return 1;
         // A stop that has not finished yet (asked for from inside an event,
         // or timed out), or a worker that ended on its own: the old worker
         // must be gone before a new one comes.
         if (!FinishCapture(kStopTimeoutMs)) return 0;
+        if (g_stopAskedInside) return 0;
     }
     CaptureSession* session = NewCaptureSession();
     if (!session) return 0;
@@ -122,6 +163,7 @@ static int StartCapture() {
     HANDLE started[2] = {session->ready, session->thread};
     bool waited = WaitAnsweringSentMessages(2, started, INFINITE) != WAIT_FAILED;
     LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
+    if (g_stopAskedInside) return StartStoppedInside(session, outcome);
     if (waited && outcome == kCaptureRunning) return 1;
     // The worker has undone what it made and is ending; one whose report
     // this thread could not wait for is told to end.
@@ -129,22 +171,30 @@ static int StartCapture() {
     // If even that end cannot be waited for, the session stays, stopped,
     // for the next gir_start or gir_stop to finish.
     if (WaitAnsweringSentMessages(1, &session->thread, INFINITE) != WAIT_OBJECT_0) return 0;
-    FreeCaptureSession(session);
-    g_capture = nullptr;
+    if (g_stopAskedInside) return StartStoppedInside(session, outcome);
+    ForgetCapture();
     // Another process of this session captures: nothing to do here.
     return outcome == kCaptureElsewhere ? 1 : 0;
 }
 
 // Like the critical section it replaces, the mutex may be taken again by
 // the thread that holds it: a message answered while that thread waits for
-// the worker may call back into the plug-in.  A host thread that ended
+// the worker may call back into the plug-in.  Such a nested call never
+// frees or replaces the session (see Nested).  A host thread that ended
 // holding it leaves it abandoned, and the turn passes on.
 static bool TakeTurn() {
     DWORD result = WaitAnsweringSentMessages(1, &g_controlLock, INFINITE);
-    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
+    // A thread that ended inside a call left its depth behind.
+    if (result == WAIT_ABANDONED) g_turnDepth = 0;
+    if (++g_turnDepth == 1) g_stopAskedInside = false;
+    return true;
 }
 
-static void EndTurn() { ReleaseMutex(g_controlLock); }
+static void EndTurn() {
+    --g_turnDepth;
+    ReleaseMutex(g_controlLock);
+}
 
 int WINAPI gir_start(void) {
     // From inside an event: capture runs, unless the host has just stopped
@@ -165,6 +215,8 @@ int WINAPI gir_stop(void) {
     }
     // A turn that cannot be waited for leaves nothing this thread could do.
     if (!TakeTurn()) return 1;
+    // Inside a start, the stop wins: that start leaves capture stopped.
+    if (Nested()) g_stopAskedInside = true;
     if (g_capture) FinishCapture(kStopTimeoutMs);
     EndTurn();
     return 1;
