@@ -135,7 +135,7 @@ static int StartInside() {
 // After a stop nested in this start: capture stays stopped.  A worker the
 // nested stop could not wait out stays, stopped, for the next call.
 static int StartStoppedInside(CaptureSession* session, LONG outcome) {
-    if (session && WorkerHasEnded(session)) ForgetCapture();
+    if (WorkerHasEnded(session)) ForgetCapture();
     return outcome == kCaptureElsewhere ? 1 : 0;
 }
 

@@ -210,6 +210,13 @@ Schedule Shrink(Schedule failing, const Options& options) {
             ++runs;
             if (Fails(candidate, options)) failing = candidate, smaller = true;
         }
+        // A host window that only counts.
+        if (failing.host != HostReply::Counts) {
+            Schedule candidate = failing;
+            candidate.host = HostReply::Counts;
+            ++runs;
+            if (Fails(candidate, options)) failing = candidate, smaller = true;
+        }
         for (size_t i = 0; i < failing.steps.size(); ++i) {
             if (!failing.steps[i].async) continue;
             Schedule candidate = failing;
