@@ -251,6 +251,7 @@ LONG g_sentToHost = 0;
 thread_local int t_controlDepth = 0;
 thread_local long t_stopsCalled = 0;
 thread_local HostThread* t_self = nullptr;
+LONG g_nestedCalls = 0;  // this schedule's
 
 struct HostData {
     char bytes[48];
@@ -376,6 +377,7 @@ void CallInside(HostReply reply) {
                                                 : int(StepKind::Open);
     CallRecord call{self.stepIndex, kind, self.step ? self.step->thread : 0, Now(), 0, 0,
                     std::string(StepKindName(kind)) + " inside a message"};
+    InterlockedIncrement(&g_nestedCalls);
     ++t_controlDepth;
     switch (reply) {
     case HostReply::CallsStart: call.result = g_plugin.start(); break;
@@ -1265,6 +1267,7 @@ std::vector<std::string> RunSchedule(const Schedule& schedule, const RunOptions&
     if (schedule.road == PressRoad::Hid && !options.hidDevices) g_schedule.road = PressRoad::Served;
     if (g_schedule.road == PressRoad::Hid) ++figures->hidSchedules;
     g_blockedOnce = 0;
+    g_nestedCalls = 0;
     g_childKilledCapturing = 0;
     g_lastCaptureWindow = nullptr;
     g_lastServed = nullptr;
@@ -1296,6 +1299,7 @@ std::vector<std::string> RunSchedule(const Schedule& schedule, const RunOptions&
         g_served.clear();
     }
     ++figures->schedules;
+    figures->nestedCalls += static_cast<int>(g_nestedCalls);
     figures->violations += static_cast<int>(out.size());
     g_timeline = nullptr;
     return out;
