@@ -70,32 +70,54 @@ static DWORD WaitAnsweringSentMessages(DWORD count, const HANDLE* handles, DWORD
 // Calls nested in the call that holds the turn: its waits answer sent
 // messages, and a message handler may call the plug-in again on the same
 // thread.  Only the thread holding the turn reads or writes these.
-static int g_turnDepth = 0;          // 1 in the outermost call
+static int g_turnDepth = 0;             // 1 in the outermost call
 static bool g_stopAskedInside = false;  // a stop nested in the outermost call
 
 static bool Nested() { return g_turnDepth > 1; }
 
-// Asks the worker to end, letting it deliver what has already arrived, and
-// waits for it.  If that takes longer than `timeoutMs` (a trigger that
-// blocks), nothing more is delivered from then on, and false says the
-// worker is still finishing its last event.
-static bool StopWorker(CaptureSession* session, DWORD timeoutMs) {
-    RequestStop(session, kStopAfterQueued);
-    if (WaitAnsweringSentMessages(1, &session->thread, timeoutMs) == WAIT_OBJECT_0) return true;
-    RequestStop(session, kStopNow);
-    return false;
+// Host threads waiting for their turn.  A stop asked from a message such a
+// thread answers meanwhile cannot touch the session, which the holder of
+// the turn may be freeing: it is left to the call that waits, as a flag.
+// With more waiters than slots, a stop nested in a wait takes its own turn.
+static const int kTurnWaiters = 8;
+static LONG g_turnWaiter[kTurnWaiters];          // thread ids; 0 is a free slot
+static LONG g_stopAskedWhileWaiting[kTurnWaiters];
+
+static int EnterTurnWait() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    for (int i = 0; i < kTurnWaiters; ++i)
+        if (InterlockedCompareExchange(&g_turnWaiter[i], self, 0) == 0) return i;
+    return -1;
 }
 
-static void ForgetCapture() {
+static int FindTurnWait() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    for (int i = 0; i < kTurnWaiters; ++i)
+        if (InterlockedCompareExchange(&g_turnWaiter[i], 0, 0) == self) return i;
+    return -1;
+}
+
+// Whether a stop was asked for while this wait lasted.
+static bool LeaveTurnWait(int slot) {
+    if (slot < 0) return false;
+    bool stopAsked = InterlockedExchange(&g_stopAskedWhileWaiting[slot], 0) != 0;
+    InterlockedExchange(&g_turnWaiter[slot], 0);
+    return stopAsked;
+}
+
+// Ends this process's capture, letting the worker deliver what has already
+// arrived.  If that takes longer than `timeoutMs` (a trigger that blocks),
+// nothing more is delivered from then on, and false says the worker is
+// still finishing its last event.  Only the outermost call gets here: a
+// nested one would free what the outer call still waits on.
+static bool FinishCapture(DWORD timeoutMs) {
+    RequestStop(g_capture, kStopAfterQueued);
+    if (WaitAnsweringSentMessages(1, &g_capture->thread, timeoutMs) != WAIT_OBJECT_0) {
+        RequestStop(g_capture, kStopNow);
+        return false;
+    }
     FreeCaptureSession(g_capture);
     g_capture = nullptr;
-}
-
-// Ends this process's capture.  Only the outermost call frees it: an outer
-// call that this one is nested in still waits on the session's handles.
-static bool FinishCapture(DWORD timeoutMs) {
-    if (!StopWorker(g_capture, timeoutMs)) return false;
-    if (!Nested()) ForgetCapture();
     return true;
 }
 
@@ -118,12 +140,11 @@ static bool WorkerHasEnded(CaptureSession* session) {
 }
 
 // A start nested in another call starts nothing: the session the outer
-// call uses must stay.  It says whether the capture that call has made, or
-// is making, runs; inside a stop it does not.
+// call uses must stay.  Inside a stop it returns 0; inside a start, it
+// waits for the same report and says what that start will.
 static int StartInside() {
     CaptureSession* session = g_capture;
     if (!session || StopRequested(session)) return 0;
-    // Inside the outer start's wait for the worker's report: wait for it too.
     HANDLE started[2] = {session->ready, session->thread};
     if (WaitAnsweringSentMessages(2, started, INFINITE) == WAIT_FAILED) return 0;
     if (StopRequested(session)) return 0;
@@ -132,15 +153,14 @@ static int StartInside() {
     return outcome == kCaptureRunning && !WorkerHasEnded(session) ? 1 : 0;
 }
 
-// After a stop nested in this start: capture stays stopped.  A worker the
-// nested stop could not wait out stays, stopped, for the next call.
-static int StartStoppedInside(CaptureSession* session, LONG outcome) {
-    if (WorkerHasEnded(session)) ForgetCapture();
-    return outcome == kCaptureElsewhere ? 1 : 0;
-}
-
 static int StartCapture() {
     if (Nested()) return StartInside();
+    // A stop asked for from inside this call (while it waited for its turn,
+    // or below) wins: capture is stopped when this start returns.
+    if (g_stopAskedInside) {
+        if (g_capture) FinishCapture(kStopTimeoutMs);
+        return 0;
+    }
     if (g_capture) {
         if (!StopRequested(g_capture) && !WorkerHasEnded(g_capture)) return 1;
         // A stop that has not finished yet (asked for from inside an event,
@@ -163,7 +183,11 @@ static int StartCapture() {
     HANDLE started[2] = {session->ready, session->thread};
     bool waited = WaitAnsweringSentMessages(2, started, INFINITE) != WAIT_FAILED;
     LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
-    if (g_stopAskedInside) return StartStoppedInside(session, outcome);
+    if (g_stopAskedInside) {
+        // A worker this stop cannot wait out stays, stopped, for the next call.
+        FinishCapture(kStopTimeoutMs);
+        return outcome == kCaptureElsewhere ? 1 : 0;
+    }
     if (waited && outcome == kCaptureRunning) return 1;
     // The worker has undone what it made and is ending; one whose report
     // this thread could not wait for is told to end.
@@ -171,8 +195,8 @@ static int StartCapture() {
     // If even that end cannot be waited for, the session stays, stopped,
     // for the next gir_start or gir_stop to finish.
     if (WaitAnsweringSentMessages(1, &session->thread, INFINITE) != WAIT_OBJECT_0) return 0;
-    if (g_stopAskedInside) return StartStoppedInside(session, outcome);
-    ForgetCapture();
+    FreeCaptureSession(session);
+    g_capture = nullptr;
     // Another process of this session captures: nothing to do here.
     return outcome == kCaptureElsewhere ? 1 : 0;
 }
@@ -180,14 +204,17 @@ static int StartCapture() {
 // Like the critical section it replaces, the mutex may be taken again by
 // the thread that holds it: a message answered while that thread waits for
 // the worker may call back into the plug-in.  Such a nested call never
-// frees or replaces the session (see Nested).  A host thread that ended
-// holding it leaves it abandoned, and the turn passes on.
+// frees or replaces the session, and never waits for the worker: that
+// worker may be waiting for this very thread to answer it.  A host thread
+// that ended holding the mutex leaves it abandoned, and the turn passes on.
 static bool TakeTurn() {
+    int slot = EnterTurnWait();
     DWORD result = WaitAnsweringSentMessages(1, &g_controlLock, INFINITE);
+    bool stopAsked = LeaveTurnWait(slot);
     if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
     // A thread that ended inside a call left its depth behind.
     if (result == WAIT_ABANDONED) g_turnDepth = 0;
-    if (++g_turnDepth == 1) g_stopAskedInside = false;
+    if (++g_turnDepth == 1) g_stopAskedInside = stopAsked;
     return true;
 }
 
@@ -213,11 +240,23 @@ int WINAPI gir_stop(void) {
         RequestStop(g_capture, kStopNow);
         return 1;
     }
+    // From a message answered while this thread waits for its turn: the
+    // call that waits stops capture once it has its turn.
+    int waiting = FindTurnWait();
+    if (waiting >= 0) {
+        InterlockedExchange(&g_stopAskedWhileWaiting[waiting], 1);
+        return 1;
+    }
     // A turn that cannot be waited for leaves nothing this thread could do.
     if (!TakeTurn()) return 1;
-    // Inside a start, the stop wins: that start leaves capture stopped.
-    if (Nested()) g_stopAskedInside = true;
-    if (g_capture) FinishCapture(kStopTimeoutMs);
+    if (Nested()) {
+        // From a message answered inside another call: asked for here, and
+        // finished by the outermost call before it returns.
+        g_stopAskedInside = true;
+        if (g_capture) RequestStop(g_capture, kStopAfterQueued);
+    } else if (g_capture) {
+        FinishCapture(kStopTimeoutMs);
+    }
     EndTurn();
     return 1;
 }

@@ -5,7 +5,7 @@
 //
 // Each case holds the worker where the outer call must wait for it, lets
 // another host thread send the message, and has the handler let the worker
-// go before it calls in: the worker then ends while the nested call waits.
+// go before it calls in: the worker may then end while the nested call runs.
 // A nested call that freed the session left the outer call waiting on freed
 // handles and stopping a null session (an access violation in the host),
 // and a start nested in a stop made a new capture that the outer stop then
@@ -130,9 +130,9 @@ protected:
 };
 
 // The outer stop waits for a worker whose trigger is held; the handler lets
-// it go, and the nested call waits for it to end.  A nested stop or close
-// stops as any stop does; a nested start starts nothing, since the stop
-// around it ends capture.
+// it go and calls in.  A nested stop or close is asked for and returns 1,
+// and the outer stop finishes it; a nested start starts nothing, since the
+// stop around it ends capture.
 TEST_F(NestedCall, InsideAStopWaitingForTheTrigger) {
     SetTriggerAction([] { WaitForSingleObject(g_release, INFINITE); });
     for (Call nested : {Call::Stop, Call::Close, Call::Start}) {

@@ -419,6 +419,9 @@ void RunStop(bool close) {
         for (size_t i = 0; i < g_presses.size(); ++i)
             if (g_presses[i].expected && !g_presses[i].delivered) owed.push_back(i);
     }
+    // A stop from a message answered inside another call is only asked for:
+    // the outer call finishes it, and is checked as a stop if it is one.
+    bool nested = t_controlDepth > 0;
     ++t_stopsCalled;
     ++t_controlDepth;
     DWORD begun = GetTickCount();
@@ -431,6 +434,7 @@ void RunStop(bool close) {
     --g_stopsInFlight;
     --g_pluginCallsInFlight;
     if (result != 1) Violation(std::string(close ? "gir_close" : "gir_stop") + " returned " + std::to_string(result));
+    if (nested) return;
     startsOverlap = startsOverlap || g_lastStartCall > call;
     // Past its bound the stop ends delivery at once; the rest may be lost.
     bool timedOut = ms >= static_cast<long>(kStopBoundMs);

@@ -184,6 +184,9 @@ struct CallRecord {
     double begin, end;
     int result;
     std::string what;
+    // A stop from a message answered inside another call: asked for, and
+    // finished by the outer call before that returns.
+    bool nested = false;
 };
 
 struct PressRecord {
@@ -376,7 +379,7 @@ void CallInside(HostReply reply) {
                : reply == HostReply::CallsClose ? int(StepKind::Close)
                                                 : int(StepKind::Open);
     CallRecord call{self.stepIndex, kind, self.step ? self.step->thread : 0, Now(), 0, 0,
-                    std::string(StepKindName(kind)) + " inside a message"};
+                    std::string(StepKindName(kind)) + " inside a message", true};
     InterlockedIncrement(&g_nestedCalls);
     ++t_controlDepth;
     switch (reply) {
@@ -1058,7 +1061,7 @@ void CheckTriggerTimes(Timeline& timeline, std::vector<std::string>& out) {
         for (const CallRecord& call : timeline.calls)
             if ((call.kind == int(StepKind::Stop) || call.kind == int(StepKind::Close) ||
                  (call.kind == int(StepKind::Unload) && call.result == 1)) &&
-                call.end < trigger.begin && call.end > stopped) {
+                !call.nested && call.end < trigger.begin && call.end > stopped) {
                 stopped = call.end;
                 what = StepKindName(call.kind);
             }
