@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 #include "CaptureFixture.h"
 #include "capture/CaptureThread.h"
@@ -191,6 +193,48 @@ TEST_F(NestedCall, InsideAStartWaitingForTheReport) {
         ASSERT_EQ(gir_start(), 1);
         EXPECT_EQ(gir_stop(), 1);
     }
+}
+
+// The trigger talks to the host thread while that thread waits for its turn
+// behind another thread's stop, which waits for that trigger; the handler
+// stops capture.  That stop is left to the call that waits: it returns at
+// once, the trigger returns, and neither stop waits out its 3 s.  Taking
+// its own turn instead, it waited behind the other stop, which waited for
+// the trigger, which waited for it: each waited its full bound.  On the
+// stand-in's virtual clock, a wait nothing can end passes at once.
+std::atomic<long> g_otherStopMs{-1};
+
+DWORD WINAPI StopOnAnotherThread(LPVOID) {
+    DWORD begun = GetTickCount();
+    gir_stop();
+    g_otherStopMs = static_cast<long>(GetTickCount() - begun);
+    return 0;
+}
+
+TEST_F(NestedCall, FromAMessageWhileWaitingForTheTurn) {
+    g_nested = Call::Stop;
+    g_otherStopMs = -1;
+    stub::UseVirtualTime(true);
+    SetTriggerAction([] { SendMessageA(g_hostWindow, WM_APP, 0, 0); });
+    ASSERT_EQ(gir_start(), 1);
+    Press(HidReport({0x01, 0xCD, 0x00}));
+    HANDLE other = CreateThread(nullptr, 0, StopOnAnotherThread, nullptr, 0, nullptr);
+    // The worker waits for this thread's answer, the other thread for it.
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (stub::BlockedThreads() < 2 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    DWORD begun = GetTickCount();
+    EXPECT_EQ(gir_stop(), 1);
+    EXPECT_LT(static_cast<long>(GetTickCount() - begun), 3000);
+    WaitForSingleObject(other, INFINITE);
+    CloseHandle(other);
+    EXPECT_GE(g_otherStopMs.load(), 0);
+    EXPECT_LT(g_otherStopMs.load(), 3000);
+    EXPECT_EQ(g_handled.load(), 1);
+    EXPECT_EQ(g_nestedResult.load(), 1);
+    EXPECT_EQ(HostEventNames(), std::vector<std::string>{"KVO000001CD00"});
+    SetTriggerAction(nullptr);
+    stub::UseVirtualTime(false);
 }
 
 }  // namespace
