@@ -72,10 +72,49 @@ static DWORD WaitAnsweringSentMessages(DWORD count, const HANDLE* handles, DWORD
     }
 }
 
+// Calls nested in the call that holds the turn: its waits answer sent
+// messages, and a message handler may call the plug-in again on the same
+// thread.  Only the thread holding the turn reads or writes these.
+static int g_turnDepth = 0;             // 1 in the outermost call
+static bool g_stopAskedInside = false;  // a stop nested in the outermost call
+
+static bool Nested() { return g_turnDepth > 1; }
+
+// Host threads waiting for their turn.  A stop asked from a message such a
+// thread answers meanwhile cannot touch the session, which the holder of
+// the turn may be freeing: it is left to the call that waits, as a flag.
+// With more waiters than slots, a stop nested in a wait takes its own turn.
+static const int kTurnWaiters = 8;
+static LONG g_turnWaiter[kTurnWaiters];          // thread ids; 0 is a free slot
+static LONG g_stopAskedWhileWaiting[kTurnWaiters];
+
+static int EnterTurnWait() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    for (int i = 0; i < kTurnWaiters; ++i)
+        if (InterlockedCompareExchange(&g_turnWaiter[i], self, 0) == 0) return i;
+    return -1;
+}
+
+static int FindTurnWait() {
+    LONG self = static_cast<LONG>(GetCurrentThreadId());
+    for (int i = 0; i < kTurnWaiters; ++i)
+        if (InterlockedCompareExchange(&g_turnWaiter[i], 0, 0) == self) return i;
+    return -1;
+}
+
+// Whether a stop was asked for while this wait lasted.
+static bool LeaveTurnWait(int slot) {
+    if (slot < 0) return false;
+    bool stopAsked = InterlockedExchange(&g_stopAskedWhileWaiting[slot], 0) != 0;
+    InterlockedExchange(&g_turnWaiter[slot], 0);
+    return stopAsked;
+}
+
 // Ends this process's capture, letting the worker deliver what has already
 // arrived.  If that takes longer than `timeoutMs` (a trigger that blocks),
 // nothing more is delivered from then on, and false says the worker is
-// still finishing its last event.
+// still finishing its last event.  Only the outermost call gets here: a
+// nested one would free what the outer call still waits on.
 static bool FinishCapture(DWORD timeoutMs) {
     RequestStop(g_capture, kStopAfterQueued);
     if (WaitAnsweringSentMessages(1, &g_capture->thread, timeoutMs) != WAIT_OBJECT_0) {
@@ -108,13 +147,35 @@ static bool WorkerHasEnded(CaptureSession* session) {
     return WaitForSingleObject(session->thread, 0) == WAIT_OBJECT_0;
 }
 
+// A start nested in another call starts nothing: the session the outer
+// call uses must stay.  Inside a stop it returns 0; inside a start, it
+// waits for the same report and says what that start will.
+static int StartInside() {
+    CaptureSession* session = g_capture;
+    if (!session || StopRequested(session)) return 0;
+    HANDLE started[2] = {session->ready, session->thread};
+    if (WaitAnsweringSentMessages(2, started, INFINITE) == WAIT_FAILED) return 0;
+    if (StopRequested(session)) return 0;
+    LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
+    if (outcome == kCaptureElsewhere) return 1;
+    return outcome == kCaptureRunning && !WorkerHasEnded(session) ? 1 : 0;
+}
+
 static int StartCapture() {
+    if (Nested()) return StartInside();
+    // A stop asked for from inside this call (while it waited for its turn,
+    // or below) wins: capture is stopped when this start returns.
+    if (g_stopAskedInside) {
+        if (g_capture) FinishCapture(kStopTimeoutMs);
+        return 0;
+    }
     if (g_capture) {
         if (!StopRequested(g_capture) && !WorkerHasEnded(g_capture)) return 1;
         // A stop that has not finished yet (asked for from inside an event,
         // or timed out), or a worker that ended on its own: the old worker
         // must be gone before a new one comes.
         if (!FinishCapture(kStopTimeoutMs)) return 0;
+        if (g_stopAskedInside) return 0;
     }
     CaptureSession* session = NewCaptureSession();
     if (!session) return 0;
@@ -130,6 +191,11 @@ static int StartCapture() {
     HANDLE started[2] = {session->ready, session->thread};
     bool waited = WaitAnsweringSentMessages(2, started, INFINITE) != WAIT_FAILED;
     LONG outcome = InterlockedCompareExchange(&session->outcome, 0, 0);
+    if (g_stopAskedInside) {
+        // A worker this stop cannot wait out stays, stopped, for the next call.
+        FinishCapture(kStopTimeoutMs);
+        return outcome == kCaptureElsewhere ? 1 : 0;
+    }
     if (waited && outcome == kCaptureRunning) return 1;
     // The worker has undone what it made and is ending; one whose report
     // this thread could not wait for is told to end.
@@ -145,14 +211,25 @@ static int StartCapture() {
 
 // Like the critical section it replaces, the mutex may be taken again by
 // the thread that holds it: a message answered while that thread waits for
-// the worker may call back into the plug-in.  A host thread that ended
-// holding it leaves it abandoned, and the turn passes on.
+// the worker may call back into the plug-in.  Such a nested call never
+// frees or replaces the session, and never waits for the worker: that
+// worker may be waiting for this very thread to answer it.  A host thread
+// that ended holding the mutex leaves it abandoned, and the turn passes on.
 static bool TakeTurn() {
+    int slot = EnterTurnWait();
     DWORD result = WaitAnsweringSentMessages(1, &g_controlLock, INFINITE);
-    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    bool stopAsked = LeaveTurnWait(slot);
+    if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
+    // A thread that ended inside a call left its depth behind.
+    if (result == WAIT_ABANDONED) g_turnDepth = 0;
+    if (++g_turnDepth == 1) g_stopAskedInside = stopAsked;
+    return true;
 }
 
-static void EndTurn() { ReleaseMutex(g_controlLock); }
+static void EndTurn() {
+    --g_turnDepth;
+    ReleaseMutex(g_controlLock);
+}
 
 int WINAPI gir_start(void) {
     // From inside an event: capture runs, unless the host has just stopped
@@ -171,9 +248,23 @@ int WINAPI gir_stop(void) {
         RequestStop(g_capture, kStopNow);
         return 1;
     }
+    // From a message answered while this thread waits for its turn: the
+    // call that waits stops capture once it has its turn.
+    int waiting = FindTurnWait();
+    if (waiting >= 0) {
+        InterlockedExchange(&g_stopAskedWhileWaiting[waiting], 1);
+        return 1;
+    }
     // A turn that cannot be waited for leaves nothing this thread could do.
     if (!TakeTurn()) return 1;
-    if (g_capture) FinishCapture(kStopTimeoutMs);
+    if (Nested()) {
+        // From a message answered inside another call: asked for here, and
+        // finished by the outermost call before it returns.
+        g_stopAskedInside = true;
+        if (g_capture) RequestStop(g_capture, kStopAfterQueued);
+    } else if (g_capture) {
+        FinishCapture(kStopTimeoutMs);
+    }
     EndTurn();
     return 1;
 }

@@ -158,6 +158,10 @@ long LiveThreads();
 // signal its handle and wake the waiters.  A test holds a thread there to
 // end the program while one is on its way out.  Null for none.
 void SetThreadLeavingHook(void (*hook)());
+// Runs at the start of every SetEvent, on the setting thread, before the
+// event is set (and before the call is counted): a test holds a thread
+// there, just before it tells another what it waits for.  Null for none.
+void SetEventHook(void (*hook)(HANDLE event));
 // The thread that owns the named mutex, 0 if it is free or does not exist.
 DWORD MutexOwner(const char* name);
 // The named mutex, made and held by a process at another integrity level

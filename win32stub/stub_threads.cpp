@@ -57,6 +57,7 @@ std::atomic<bool> g_libraryLoaded{false};
 // The loader lock: an attach waits for a detach that is still running.
 NoDestructor<std::mutex> g_loaderLock;
 std::atomic<void (*)()> g_leavingHook{nullptr};
+std::atomic<void (*)(HANDLE)> g_setEventHook{nullptr};
 
 HANDLE AddHandle(const std::shared_ptr<KernelObject>& object) {
     HANDLE handle = detail::NewHandleValue();
@@ -192,6 +193,8 @@ long ModuleReferences() {
 }
 
 void SetThreadLeavingHook(void (*hook)()) { g_leavingHook.store(hook); }
+
+void SetEventHook(void (*hook)(HANDLE)) { g_setEventHook.store(hook); }
 
 // Threads whose handles are not yet signalled: to a waiter, they have not ended.
 long LiveThreads() {
@@ -380,6 +383,7 @@ static BOOL SetEventState(HANDLE event, bool signalled) {
 }
 
 BOOL WINAPI SetEvent(HANDLE event) {
+    if (auto hook = stub::g_setEventHook.load()) hook(event);
     if (!Enter(Api::SetEvent)) {
         SetError(ERROR_INVALID_HANDLE);
         return FALSE;

@@ -484,6 +484,43 @@ TEST_F(Capture, AStopThatTheHostKeepsWaitingEndsDeliveryWhenItReturns) {
     ASSERT_EQ(gir_start(), 1);
 }
 
+// A trigger that outlasts the stop's bound: the stop returns after its 3 s,
+// and a start while that trigger is still busy waits for it at most 3 s
+// more, then returns 0 having started nothing.  Once the trigger has
+// returned, the next start captures.  On the stand-in's virtual clock a wait
+// that nothing ends takes its bound, however loaded the machine.
+HANDLE g_triggerEntered = nullptr;
+HANDLE g_triggerRelease = nullptr;
+
+TEST_F(Capture, AStartBehindAStopThatGaveUpWaitsAtMostItsBound) {
+    g_triggerEntered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    g_triggerRelease = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    stub::UseVirtualTime(true);
+    SetTriggerAction([] {
+        SetEvent(g_triggerEntered);
+        WaitForSingleObject(g_triggerRelease, INFINITE);
+    });
+    ASSERT_EQ(gir_start(), 1);
+    Press(HidReport({0x01, 0xCD, 0x00}));
+    WaitForSingleObject(g_triggerEntered, INFINITE);
+    DWORD begun = GetTickCount();
+    EXPECT_EQ(gir_stop(), 1);
+    DWORD stopMs = GetTickCount() - begun;
+    begun = GetTickCount();
+    EXPECT_EQ(gir_start(), 0);
+    DWORD startMs = GetTickCount() - begun;
+    EXPECT_GE(stopMs, 3000u);
+    EXPECT_GE(startMs, 3000u);
+    EXPECT_LT(startMs, 6000u);
+    EXPECT_EQ(stub::LiveThreads(), 1);  // the old worker, still in the trigger
+    SetTriggerAction(nullptr);
+    SetEvent(g_triggerRelease);
+    EXPECT_EQ(gir_start(), 1);
+    EXPECT_EQ(stub::LiveThreads(), 1);
+    CloseHandle(g_triggerEntered);
+    CloseHandle(g_triggerRelease);
+}
+
 TEST_F(Capture, EveryFailedStepOfStartReturnsZeroAndLeavesNothing) {
     const stub::Api steps[] = {
         stub::Api::CreateEventA,     stub::Api::GetModuleHandleExA, stub::Api::CreateThread,

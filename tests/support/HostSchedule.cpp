@@ -6,7 +6,7 @@
 namespace {
 
 const char* const kKindNames[kStepKinds + 1] = {
-    "open", "start", "stop", "close", "unload", "load", "thread-ends", "wndproc", "press",
+    "open", "start", "stop", "close", "unload", "load", "thread-ends", "wndproc", "press", "send",
     "p2-start", "p2-stop", "p2-kill", "trigger"};
 
 const char* RecordName(OpenRecord record) {
@@ -67,6 +67,18 @@ bool ParseTrigger(const std::string& text, Trigger* trigger) {
     return true;
 }
 
+const HostReply kHostReplies[] = {HostReply::Counts, HostReply::CallsStart, HostReply::CallsStop,
+                                  HostReply::CallsClose, HostReply::CallsOpen};
+
+bool ParseHostReply(const std::string& text, HostReply* reply) {
+    for (HostReply candidate : kHostReplies)
+        if (text == HostReplyText(candidate)) {
+            *reply = candidate;
+            return true;
+        }
+    return false;
+}
+
 bool ParseStep(std::string text, Step* step) {
     if (!text.empty() && text.back() == '&') {
         step->async = true;
@@ -123,6 +135,10 @@ bool ParseStep(std::string text, Step* step) {
         step->reports = std::atoi(count.c_str() + 1);
         return step->reports >= 1 && step->reports <= 50;
     }
+    case StepKind::Send:
+        if (args.size() != 2 || args[0] != 'T' || args[1] < '0' || args[1] >= '0' + kHostThreads) return false;
+        step->sendTo = args[1] - '0';
+        return true;
     default:
         return args.empty();
     }
@@ -143,6 +159,17 @@ std::string TriggerText(const Trigger& trigger) {
     return "?";
 }
 
+std::string HostReplyText(HostReply reply) {
+    switch (reply) {
+    case HostReply::Counts: return "counts";
+    case HostReply::CallsStart: return "calls(start)";
+    case HostReply::CallsStop: return "calls(stop)";
+    case HostReply::CallsClose: return "calls(close)";
+    case HostReply::CallsOpen: return "calls(open)";
+    }
+    return "?";
+}
+
 const char* StepKindName(int kind) { return kind >= 0 && kind <= kStepKinds ? kKindNames[kind] : "?"; }
 
 std::string StepText(const Step& step) {
@@ -157,6 +184,7 @@ std::string StepText(const Step& step) {
         text += std::string("(") + (step.device == PressDevice::Remote ? "remote" : "media") + " x" +
                 std::to_string(step.reports) + ")";
         break;
+    case StepKind::Send: text += "(T" + std::to_string(step.sendTo) + ")"; break;
     default: break;
     }
     if (step.async) text += " &";
@@ -165,6 +193,7 @@ std::string StepText(const Step& step) {
 
 std::string ScheduleText(const Schedule& schedule) {
     std::string text = "trigger=" + TriggerText(schedule.trigger);
+    if (schedule.host != HostReply::Counts) text += "; host=" + HostReplyText(schedule.host);
     if (schedule.road == PressRoad::Hid) text += "; road=hid";
     for (const Step& step : schedule.steps) text += "; " + StepText(step);
     return text;
@@ -184,6 +213,11 @@ bool ParseSchedule(const std::string& text, Schedule* schedule, std::string* err
         if (part.compare(0, 8, "trigger=") == 0) {
             if (!ParseTrigger(part.substr(8), &schedule->trigger)) {
                 *error = "not a trigger behaviour: " + part;
+                return false;
+            }
+        } else if (part.compare(0, 5, "host=") == 0) {
+            if (!ParseHostReply(part.substr(5), &schedule->host)) {
+                *error = "not a host behaviour: " + part;
                 return false;
             }
         } else if (part == "road=hid") {

@@ -61,6 +61,7 @@ enum class Binding { Trigger, None, Unknown };
 // Everything the model knows, under g_model.
 std::mutex g_model;
 Trigger g_trigger;
+HostReply g_hostReply = HostReply::Counts;
 bool g_tearingDown = false;
 bool g_hostHoldsLibrary = false;
 Binding g_binding = Binding::None;
@@ -99,6 +100,11 @@ long g_stringsBefore = 0;
 // The step a host thread is running, for reports; the runner's current step
 // on other threads (the worker's trigger reports under the step last issued).
 thread_local std::string t_step;
+// Starts, stops and closes this host thread is inside: a message answered
+// while it waits in one may call in again (see HostWindowProc).
+thread_local int t_controlDepth = 0;
+// Stops and closes this host thread has called, nested ones included.
+thread_local long t_stopsCalled = 0;
 
 const std::string& CurrentStep() { return t_step.empty() ? g_currentStep : t_step; }
 
@@ -270,8 +276,34 @@ int WINAPI ExplorerTrigger(char* text, void*, int flags, int deviceNumber) {
     return 1;
 }
 
+void RunStart();
+void RunStop(bool close);
+void RunOpen(OpenRecord record);
+
+// A host window answering a message sent to it.  While its thread is inside
+// a start, stop or close (answering as that call waits), the host calls the
+// plug-in again, as a host that stops its plug-ins in WM_QUERYENDSESSION
+// does; otherwise it only counts.
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    return DefWindowProcA(window, message, wParam, lParam);
+    if (message != WM_APP || t_controlDepth == 0) return DefWindowProcA(window, message, wParam, lParam);
+    HostReply reply;
+    {
+        std::lock_guard<std::mutex> lock(g_model);
+        reply = g_tearingDown ? HostReply::Counts : g_hostReply;
+        if (reply != HostReply::Counts) ++g_figures.nestedCalls;
+    }
+    if (reply == HostReply::Counts) return 0;
+    std::string outer = t_step;
+    t_step = outer + " > host=" + HostReplyText(reply);
+    switch (reply) {
+        case HostReply::CallsStart: RunStart(); break;
+        case HostReply::CallsStop: RunStop(false); break;
+        case HostReply::CallsClose: RunStop(true); break;
+        case HostReply::CallsOpen: RunOpen(OpenRecord::Good); break;
+        case HostReply::Counts: break;
+    }
+    t_step = outer;
+    return 0;
 }
 
 void MakeHostWindow(HostThread* host, int index) {
@@ -325,9 +357,16 @@ void RunStart() {
         ++g_startsInFlight;
         ++g_controlInFlight;
     }
+    // A start nested in another call starts nothing of its own, and one that
+    // a stop came into ends stopped: either may say 0.
+    bool nested = t_controlDepth > 0;
+    long stopsBefore = t_stopsCalled;
+    ++t_controlDepth;
     DWORD begun = GetTickCount();
     int result = gir_start();
     long ms = static_cast<long>(GetTickCount() - begun);
+    --t_controlDepth;
+    bool stoppedInside = t_stopsCalled != stopsBefore;
     NoteCall("gir_start", ms, explained);
     std::lock_guard<std::mutex> lock(g_model);
     --g_startsInFlight;
@@ -336,7 +375,8 @@ void RunStart() {
     g_lastControlWasCleanStop = false;
     if (result == 0) {
         // Only a worker the start could not wait out explains a refusal.
-        if (g_trigger.kind != TriggerKind::Blocks && g_trigger.kind != TriggerKind::SendsTo)
+        if (g_trigger.kind != TriggerKind::Blocks && g_trigger.kind != TriggerKind::SendsTo && !nested &&
+            !stoppedInside)
             Violation("gir_start returned 0");
         return;
     }
@@ -379,15 +419,22 @@ void RunStop(bool close) {
         for (size_t i = 0; i < g_presses.size(); ++i)
             if (g_presses[i].expected && !g_presses[i].delivered) owed.push_back(i);
     }
+    // A stop from a message answered inside another call is only asked for:
+    // the outer call finishes it, and is checked as a stop if it is one.
+    bool nested = t_controlDepth > 0;
+    ++t_stopsCalled;
+    ++t_controlDepth;
     DWORD begun = GetTickCount();
     int result = close ? gir_close() : gir_stop();
     long ms = static_cast<long>(GetTickCount() - begun);
+    --t_controlDepth;
     NoteCall(close ? "gir_close" : "gir_stop", ms, explained);
     std::lock_guard<std::mutex> lock(g_model);
     --g_controlInFlight;
     --g_stopsInFlight;
     --g_pluginCallsInFlight;
     if (result != 1) Violation(std::string(close ? "gir_close" : "gir_stop") + " returned " + std::to_string(result));
+    if (nested) return;
     startsOverlap = startsOverlap || g_lastStartCall > call;
     // Past its bound the stop ends delivery at once; the rest may be lost.
     bool timedOut = ms >= static_cast<long>(kStopBoundMs);
@@ -454,6 +501,16 @@ void RunPress(const Step& step) {
         if (g_safe && !injected) Violation("no capture took a press while capturing");
         g_presses.push_back({name, injected && g_safe && g_binding == Binding::Trigger, false});
     }
+}
+
+// Another host thread talking to this one's window, and waiting for the answer.
+void RunSend(int index, const Step& step) {
+    HWND window;
+    {
+        std::lock_guard<std::mutex> lock(g_model);
+        window = step.sendTo == index ? nullptr : g_hostWindows[step.sendTo];
+    }
+    if (window) SendMessageA(window, WM_APP, 0, 0);
 }
 
 void RunWndProc(HostThread* host, int index, const Step& step) {
@@ -535,6 +592,7 @@ void RunStep(HostThread* host, int index, const Step& step) {
         case StepKind::Load: RunLibraryStep(true); break;
         case StepKind::WndProc: RunWndProc(host, index, step); break;
         case StepKind::Press: RunPress(step); break;
+        case StepKind::Send: RunSend(index, step); break;
         default: break;
     }
 }
@@ -683,9 +741,10 @@ void ReportCrash(int signal) {
     std::raise(signal);
 }
 
-void ResetModel(const Trigger& trigger) {
+void ResetModel(const Trigger& trigger, HostReply host) {
     std::lock_guard<std::mutex> lock(g_model);
     g_trigger = trigger;
+    g_hostReply = host;
     g_tearingDown = false;
     g_hostHoldsLibrary = true;
     g_binding = Binding::None;
@@ -705,11 +764,12 @@ void ResetModel(const Trigger& trigger) {
     g_violations.clear();
     g_currentStep = "start of schedule";
     g_issued = "trigger=" + TriggerText(trigger);
+    if (host != HostReply::Counts) g_issued += "; host=" + HostReplyText(host);
 }
 
 }  // namespace
 
-ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
+ScheduleRunner::ScheduleRunner(const Trigger& trigger, HostReply host) {
     // Each schedule begins on a quiet stand-in: a worker of the one before
     // may still be on its way out, and would otherwise run into this one.
     auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
@@ -720,7 +780,7 @@ ScheduleRunner::ScheduleRunner(const Trigger& trigger) {
     stub::ForgetClasses();
     stub::WatchMutex(kOwnershipName);
     stub::UseVirtualTime(true);
-    ResetModel(trigger);
+    ResetModel(trigger, host);
     if (!quiet) ViolationUnlocked("a thread of the schedule before is still running");
     std::signal(SIGSEGV, ReportCrash);
     std::signal(SIGBUS, ReportCrash);
@@ -835,7 +895,7 @@ std::vector<std::string> ScheduleRunner::Violations() const {
 }
 
 std::vector<std::string> RunSchedule(const Schedule& schedule) {
-    ScheduleRunner runner(schedule.trigger);
+    ScheduleRunner runner(schedule.trigger, schedule.host);
     for (const Step& step : schedule.steps) runner.Run(step);
     runner.Finish();
     return runner.Violations();

@@ -15,11 +15,12 @@ struct ExplorerFigures {
     long longestCallMs = 0;       // on the stand-in's clock
     std::string longestCall;
     long longestExcessMs = 0;     // beyond the wait the schedule explains
+    long nestedCalls = 0;         // made by a host window inside another call
 };
 
 class ScheduleRunner {
 public:
-    explicit ScheduleRunner(const Trigger& trigger);
+    explicit ScheduleRunner(const Trigger& trigger, HostReply host = HostReply::Counts);
     ~ScheduleRunner();
     ScheduleRunner(const ScheduleRunner&) = delete;
     ScheduleRunner& operator=(const ScheduleRunner&) = delete;

@@ -42,6 +42,15 @@ rc::Gen<Trigger> GenTrigger() {
         rc::gen::just(Trigger{TriggerKind::FreesLibrary, 0, 0}));
 }
 
+// Counts first: shrinking goes towards the host that only counts.
+rc::Gen<HostReply> GenHostReply() {
+    return rc::gen::weightedElement<HostReply>({{3, HostReply::Counts},
+                                                {1, HostReply::CallsStart},
+                                                {2, HostReply::CallsStop},
+                                                {1, HostReply::CallsClose},
+                                                {1, HostReply::CallsOpen}});
+}
+
 StepKind GenKind(const HostModel& model) {
     if (!model.loaded)
         return *rc::gen::weightedElement<StepKind>({{6, StepKind::Load},
@@ -58,6 +67,7 @@ StepKind GenKind(const HostModel& model) {
                                                 {2, StepKind::ThreadEnds},
                                                 {4, StepKind::WndProc},
                                                 {12, StepKind::Press},
+                                                {6, StepKind::Send},
                                                 {1, StepKind::P2Start},
                                                 {1, StepKind::P2Stop},
                                                 {1, StepKind::P2Kill}});
@@ -82,6 +92,9 @@ struct StepCommand : rc::state::Command<HostModel, Schedule> {
                                          WndMessage::Close, WndMessage::Destroy, WndMessage::Null);
         step.device = *rc::gen::element(PressDevice::Remote, PressDevice::Media);
         step.reports = *rc::gen::weightedElement<int>({{6, 1}, {2, 2}, {1, 3}});
+        // To another host thread: sending to its own window is a plain call.
+        if (step.kind == StepKind::Send)
+            step.sendTo = (step.thread + *rc::gen::inRange(1, kHostThreads)) % kHostThreads;
     }
 
     // After shrinking drops steps, what is left must still be a host's.
@@ -92,6 +105,7 @@ struct StepCommand : rc::state::Command<HostModel, Schedule> {
             case StepKind::P2Stop:
             case StepKind::P2Kill: RC_PRE(model.secondProcess); break;
             case StepKind::Press:
+            case StepKind::Send:
             case StepKind::ThreadEnds: break;
             default: RC_PRE(model.loaded);
         }
@@ -126,6 +140,7 @@ std::string g_lastFailure;
 RC_GTEST_PROP(Explorer, EveryHostScheduleKeepsWhatAHostMayRelyOn, ()) {
     Schedule schedule;
     schedule.trigger = *GenTrigger();
+    schedule.host = *GenHostReply();
     const auto commands =
         *rc::state::gen::commands(HostModel(), rc::state::gen::execOneOfWithArgs<StepCommand>());
     rc::state::runAll(commands, HostModel(), schedule);
@@ -163,9 +178,10 @@ int main(int argc, char** argv) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - begun).count();
     ExplorerFigures figures = Figures();
     std::printf("explorer: %ld schedules, %ld steps in %.1f s: %.0f schedules/s; longest call %ld ms "
-                "(stand-in clock; %s); most beyond its explained wait %ld ms\n",
+                "(stand-in clock; %s); most beyond its explained wait %ld ms; %ld calls nested in another\n",
                 figures.schedules, figures.steps, seconds, figures.schedules / seconds,
-                figures.longestCallMs, figures.longestCall.c_str(), figures.longestExcessMs);
+                figures.longestCallMs, figures.longestCall.c_str(), figures.longestExcessMs,
+                figures.nestedCalls);
     if (!g_lastFailure.empty())
         std::printf("explorer: the minimal failing schedule (replay it with "
                     "KVO_EXPLORER_REPLAY=\"...\" kvo_explorer_regressions):\n%s\n",

@@ -184,6 +184,9 @@ struct CallRecord {
     double begin, end;
     int result;
     std::string what;
+    // A stop from a message answered inside another call: asked for, and
+    // finished by the outer call before that returns.
+    bool nested = false;
 };
 
 struct PressRecord {
@@ -245,6 +248,13 @@ struct HostThread {
 
 HostThread g_threads[4];  // T0-T2, and the thread that drives P2
 LONG g_sentToHost = 0;
+// Starts, stops and closes the host thread is inside, and the stops and
+// closes it has called, nested ones included: a message answered while it
+// waits in one may call the plug-in again (see HostWindowProc).
+thread_local int t_controlDepth = 0;
+thread_local long t_stopsCalled = 0;
+thread_local HostThread* t_self = nullptr;
+LONG g_nestedCalls = 0;  // this schedule's
 
 struct HostData {
     char bytes[48];
@@ -356,9 +366,56 @@ bool DrainHidRoad() {
     return drained;
 }
 
+void Record(const CallRecord& call);
+void Binding(double at, bool good);
+HostFunctions HostRecord(bool withTrigger);
+
+// The call a host window makes when a message reaches it while its thread
+// is inside a start, stop or close.  That outer call holds the library.
+void CallInside(HostReply reply) {
+    HostThread& self = *t_self;
+    int kind = reply == HostReply::CallsStart ? int(StepKind::Start)
+               : reply == HostReply::CallsStop ? int(StepKind::Stop)
+               : reply == HostReply::CallsClose ? int(StepKind::Close)
+                                                : int(StepKind::Open);
+    CallRecord call{self.stepIndex, kind, self.step ? self.step->thread : 0, Now(), 0, 0,
+                    std::string(StepKindName(kind)) + " inside a message", true};
+    InterlockedIncrement(&g_nestedCalls);
+    ++t_controlDepth;
+    switch (reply) {
+    case HostReply::CallsStart: call.result = g_plugin.start(); break;
+    case HostReply::CallsStop:
+        ++t_stopsCalled;
+        call.result = g_plugin.stop();
+        break;
+    case HostReply::CallsClose:
+        ++t_stopsCalled;
+        call.result = g_plugin.close();
+        break;
+    case HostReply::CallsOpen: {
+        HostFunctions record = HostRecord(true);
+        call.result = g_plugin.open(0, 0, 0, &record);
+        break;
+    }
+    case HostReply::Counts: break;
+    }
+    --t_controlDepth;
+    call.end = Now();
+    if (reply == HostReply::CallsOpen) Binding(call.end, true);
+    // A start inside another call starts nothing of its own: 0 or 1.
+    bool expected = reply == HostReply::CallsStart ? call.result == 0 || call.result == 1 : call.result == 1;
+    if (!expected) Violation(call.what + " returned " + std::to_string(call.result));
+    Record(call);
+}
+
+// A host window answering a message sent to it: it calls the plug-in again
+// when its thread is inside a start, stop or close (as a host that stops
+// its plug-ins in WM_QUERYENDSESSION does); otherwise it only counts.
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    if (message == WM_APP) InterlockedIncrement(&g_sentToHost);
-    return DefWindowProcA(window, message, wParam, lParam);
+    if (message != WM_APP) return DefWindowProcA(window, message, wParam, lParam);
+    InterlockedIncrement(&g_sentToHost);
+    if (t_controlDepth > 0 && t_self && g_schedule.host != HostReply::Counts) CallInside(g_schedule.host);
+    return 0;
 }
 
 void RegisterHostClasses() {
@@ -379,6 +436,7 @@ void RunStep(HostThread& self, const Step& step, int index);
 
 DWORD WINAPI HostThreadProc(LPVOID parameter) {
     HostThread& self = *static_cast<HostThread*>(parameter);
+    t_self = &self;
     HWND window = CreateWindowExA(0, "KVOExplorerHost", "", 0, 0, 0, 0, 0, nullptr, nullptr,
                                   GetModuleHandleA(nullptr), nullptr);
     InterlockedExchangePointer(reinterpret_cast<void**>(&self.window), window);
@@ -635,13 +693,18 @@ void Binding(double at, bool good) {
 bool SomeoneStopping(double since);
 
 void StepStart(CallRecord& call) {
+    long stopsBefore = t_stopsCalled;
+    ++t_controlDepth;
     call.result = g_plugin.start();
+    --t_controlDepth;
     call.end = Now();
     HWND own = FindOwnCaptureWindow();
     if (own) g_lastCaptureWindow = own;
     call.what = own ? "start (captures)" : "start";
     if (call.result != 1) {
-        Violation("gir_start from a host thread returned " + std::to_string(call.result));
+        // A stop that came in through a message while it waited wins.
+        if (call.result != 0 || t_stopsCalled == stopsBefore)
+            Violation("gir_start from a host thread returned " + std::to_string(call.result));
         return;
     }
     // 1 means this process captures, or another live one does.
@@ -824,6 +887,16 @@ void RunStep(HostThread& self, const Step& step, int index) {
         Record(call);
         return;
     }
+    if (step.kind == StepKind::Send) {
+        // Another host thread's window; the plug-in is not called here.
+        HWND target = step.sendTo == step.thread ? nullptr
+                      : static_cast<HWND>(InterlockedCompareExchangePointer(
+                            reinterpret_cast<void**>(&g_threads[step.sendTo].window), nullptr, nullptr));
+        if (target) SendMessageA(target, WM_APP, 0, 0);
+        call.end = Now();
+        Record(call);
+        return;
+    }
     if (step.kind == StepKind::Unload || step.kind == StepKind::Load) {
         AcquireSRWLockExclusive(&g_libraryLock);
         if (step.kind == StepKind::Unload && g_loaded) {
@@ -868,7 +941,10 @@ void RunStep(HostThread& self, const Step& step, int index) {
     case StepKind::Start: StepStart(call); break;
     case StepKind::Stop:
     case StepKind::Close:
+        ++t_stopsCalled;
+        ++t_controlDepth;
         call.result = step.kind == StepKind::Stop ? g_plugin.stop() : g_plugin.close();
+        --t_controlDepth;
         call.end = Now();
         if (call.result != 1)
             Violation(std::string(StepKindName(call.kind)) + " returned " + std::to_string(call.result));
@@ -985,7 +1061,7 @@ void CheckTriggerTimes(Timeline& timeline, std::vector<std::string>& out) {
         for (const CallRecord& call : timeline.calls)
             if ((call.kind == int(StepKind::Stop) || call.kind == int(StepKind::Close) ||
                  (call.kind == int(StepKind::Unload) && call.result == 1)) &&
-                call.end < trigger.begin && call.end > stopped) {
+                !call.nested && call.end < trigger.begin && call.end > stopped) {
                 stopped = call.end;
                 what = StepKindName(call.kind);
             }
@@ -1194,6 +1270,7 @@ std::vector<std::string> RunSchedule(const Schedule& schedule, const RunOptions&
     if (schedule.road == PressRoad::Hid && !options.hidDevices) g_schedule.road = PressRoad::Served;
     if (g_schedule.road == PressRoad::Hid) ++figures->hidSchedules;
     g_blockedOnce = 0;
+    g_nestedCalls = 0;
     g_childKilledCapturing = 0;
     g_lastCaptureWindow = nullptr;
     g_lastServed = nullptr;
@@ -1225,6 +1302,7 @@ std::vector<std::string> RunSchedule(const Schedule& schedule, const RunOptions&
         g_served.clear();
     }
     ++figures->schedules;
+    figures->nestedCalls += static_cast<int>(g_nestedCalls);
     figures->violations += static_cast<int>(out.size());
     g_timeline = nullptr;
     return out;

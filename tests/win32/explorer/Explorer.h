@@ -26,6 +26,8 @@ struct RunFigures {
     // kind) were under way at once on different threads.
     long long pairs[kStepKinds + 1][kStepKinds + 1] = {};
     int hidSchedules = 0;
+    // Calls a host window made while its thread was inside another call.
+    int nestedCalls = 0;
 };
 
 // One-time setup: the host threads, the host's own windows.  False with a

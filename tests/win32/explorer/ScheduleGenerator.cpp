@@ -103,7 +103,10 @@ Schedule GenerateSchedule(uint64_t seed, uint64_t index, int hidShare) {
                 loaded = true;
             }
         } else if (roll < 78) step.kind = StepKind::ThreadEnds;
-        else {
+        else if (roll < 86) {
+            step.kind = StepKind::Send;
+            step.sendTo = (step.thread + 1 + dice.Below(kHostThreads - 1)) % kHostThreads;
+        } else {
             step.kind = StepKind::WndProc;
             const WndTarget kTargets[] = {WndTarget::CaptureWindow, WndTarget::HostSmallInt,
                                           WndTarget::HostPointer};
@@ -115,5 +118,9 @@ Schedule GenerateSchedule(uint64_t seed, uint64_t index, int hidShare) {
         }
         schedule.steps.push_back(step);
     }
+    const HostReply kReplies[] = {HostReply::Counts, HostReply::Counts, HostReply::CallsStart,
+                                  HostReply::CallsStop, HostReply::CallsStop, HostReply::CallsClose,
+                                  HostReply::CallsOpen};
+    schedule.host = dice.Pick(kReplies);
     return schedule;
 }

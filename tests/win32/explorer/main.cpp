@@ -111,6 +111,7 @@ int ReplayMain(const Options& options) {
     RunFigures figures;
     std::vector<std::string> violations = RunSchedule(schedule, options.run, &figures);
     for (const std::string& violation : violations) std::printf("violation %s\n", violation.c_str());
+    std::printf("calls nested in another: %d\n", figures.nestedCalls);
     std::printf("%s: %s\n", violations.empty() ? "holds" : "FAILS", ScheduleText(schedule).c_str());
     std::fflush(stdout);
     // A capture left running, or a trigger still blocked, must not keep the
@@ -122,9 +123,9 @@ int ReplayMain(const Options& options) {
 // ---- a batch, in a process of its own ----
 
 void PrintFigures(const RunFigures& figures, double seconds) {
-    std::printf("figures schedules %d violations %d seconds %.1f longest_ms %.0f hid %d longest %s\n",
+    std::printf("figures schedules %d violations %d seconds %.1f longest_ms %.0f hid %d nested %d longest %s\n",
                 figures.schedules, figures.violations, seconds, figures.longestCallMs,
-                figures.hidSchedules, figures.longestCall.c_str());
+                figures.hidSchedules, figures.nestedCalls, figures.longestCall.c_str());
     std::string pairs = "pairs";
     for (int a = 0; a <= kStepKinds; ++a)
         for (int b = a; b <= kStepKinds; ++b)
@@ -240,6 +241,13 @@ Schedule Shrink(Schedule failing, const Options& options) {
             ++runs;
             if (Fails(candidate, options)) failing = candidate, smaller = true;
         }
+        // A host window that only counts.
+        if (failing.host != HostReply::Counts) {
+            Schedule candidate = failing;
+            candidate.host = HostReply::Counts;
+            ++runs;
+            if (Fails(candidate, options)) failing = candidate, smaller = true;
+        }
         for (size_t i = 0; i < failing.steps.size(); ++i) {
             if (!failing.steps[i].async) continue;
             Schedule candidate = failing;
@@ -279,14 +287,15 @@ int SupervisorMain(const Options& options) {
             if (line.compare(0, 10, "violation ") == 0 && violation.empty()) violation = line.substr(10);
             if (line.compare(0, 8, "figures ") == 0) {
                 figured = true;
-                int schedules = 0, violations = 0, hid = 0;
+                int schedules = 0, violations = 0, hid = 0, nested = 0;
                 double batchSeconds = 0, longest = 0;
                 char what[512] = "";
-                std::sscanf(line.c_str(), "figures schedules %d violations %d seconds %lf longest_ms %lf hid %d longest %511[^\n]",
-                            &schedules, &violations, &batchSeconds, &longest, &hid, what);
+                std::sscanf(line.c_str(), "figures schedules %d violations %d seconds %lf longest_ms %lf hid %d nested %d longest %511[^\n]",
+                            &schedules, &violations, &batchSeconds, &longest, &hid, &nested, what);
                 total.schedules += schedules;
                 total.violations += violations;
                 total.hidSchedules += hid;
+                total.nestedCalls += nested;
                 seconds += batchSeconds;
                 if (longest > total.longestCallMs) {
                     total.longestCallMs = longest;
@@ -334,7 +343,8 @@ int SupervisorMain(const Options& options) {
     double wall = (GetTickCount() - started) / 1000.0;
     std::printf("explored %d schedules (%d on the HID road) in %.1f s (%.1f s in the batches): %.1f schedules/s, %d violations\n",
                 total.schedules, total.hidSchedules, wall, seconds, total.schedules / wall, total.violations);
-    std::printf("longest call %.0f ms (%s)\n", total.longestCallMs, total.longestCall.c_str());
+    std::printf("longest call %.0f ms (%s); %d calls nested in another\n", total.longestCallMs,
+                total.longestCall.c_str(), total.nestedCalls);
     std::printf("pairs of step kinds under way at once on different threads:\n");
     for (int a = 0; a <= kStepKinds; ++a)
         for (int b = a; b <= kStepKinds; ++b)

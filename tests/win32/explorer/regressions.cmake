@@ -31,3 +31,14 @@ kvo_explorer_regression(UnloadWithoutStopThenLoadKeepsCapture
 # replays there); host threads now answer sent messages while they wait.
 kvo_explorer_regression(TriggerTalksToAThreadWaitingForItsTurn
   "trigger=sends(T1); T2 open(good); T0 start &; T0 stop &; T0 start &; T0 start &; T1 press(media x2); T1 stop &; T0 start &")
+
+# T1 talks to T0 while T0's stop waits for a worker whose trigger is busy,
+# and T0's window calls the plug-in again.  The nested call freed the
+# session when the worker ended; the outer stop then waited on freed handles
+# and stopped a null session: an access violation in the host (2 of 2
+# replays against the DLL before the fix).  A start there replaced the
+# session the stop still used.
+kvo_explorer_regression(HostWindowStopsInsideAStop
+  "trigger=blocks(800ms); host=calls(stop); T0 open(good); T0 start; T0 press(media x1); T0 stop &; T1 send(T0)")
+kvo_explorer_regression(HostWindowStartsInsideAStop
+  "trigger=blocks(800ms); host=calls(start); T0 open(good); T0 start; T0 press(media x1); T0 stop &; T1 send(T0)")
