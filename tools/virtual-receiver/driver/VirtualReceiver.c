@@ -27,6 +27,12 @@
 #define HID_STRING_ID_IMANUFACTURER 14
 #define HID_STRING_ID_IPRODUCT 15
 #define HID_STRING_ID_ISERIALNUMBER 16
+// Wine's hidclass asks with its own numbers (its hidtypes.h: 1, 2, 3), and
+// from Wine 10 on it gives up on a device whose serial number it cannot get
+// ("Minidriver failed to get serial number"): no collection, no raw input.
+#define WINE_STRING_ID_IMANUFACTURER 1
+#define WINE_STRING_ID_IPRODUCT 2
+#define WINE_STRING_ID_ISERIALNUMBER 3
 
 typedef struct {
     ULONG Revision;
@@ -286,14 +292,18 @@ static NTSTATUS GetString(Receiver* r, IRP* irp) {
     WCHAR text[64 + KVO_VR_MAX_NAME];
     ULONG n = 0;
     const WCHAR* head = L"";
+    int manufacturer = 0;
     switch (id & 0xFFFF) {
-    case HID_STRING_ID_IMANUFACTURER: head = L"KVORemote"; break;
-    case HID_STRING_ID_IPRODUCT: head = L"KVO virtual "; break;
-    case HID_STRING_ID_ISERIALNUMBER: break;
+    case HID_STRING_ID_IMANUFACTURER:
+    case WINE_STRING_ID_IMANUFACTURER: head = L"KVORemote"; manufacturer = 1; break;
+    case HID_STRING_ID_IPRODUCT:
+    case WINE_STRING_ID_IPRODUCT: head = L"KVO virtual "; break;
+    case HID_STRING_ID_ISERIALNUMBER:
+    case WINE_STRING_ID_ISERIALNUMBER: break;
     default: return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
     for (const WCHAR* p = head; *p; ++p) text[n++] = *p;
-    if ((id & 0xFFFF) != HID_STRING_ID_IMANUFACTURER)
+    if (!manufacturer)
         for (const WCHAR* p = r->name; *p; ++p) text[n++] = *p;
     text[n++] = 0;
     return CopyOut(irp, text, n * sizeof(WCHAR));
