@@ -212,10 +212,12 @@ offered() { # PACKAGE
   candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')
   [ -n "$candidate" ] && [ "$candidate" != "(none)" ]
 }
+# Lists that offer not even apt itself are no release's: there apt's own
+# reason, below, says more.
 release=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
 offers=() lacking=
 for p in "${need[@]}"; do
-  if offered "$p"; then
+  if offered "$p" || ! offered apt; then
     offers+=("$p")
   else
     lacking+="${lacking:+; }$p (for ${needed_for[$p]})"

@@ -120,6 +120,13 @@ run_setup "the release lacks zip"
 grep -q 'apt-get.* install .* unzip$' "$t/log" && ! grep -q 'apt-get.* install .* zip ' "$t/log" ||
   fail "not unzip alone installed: $(cat "$t/log")"
 
+# Lists that offer nothing, not even apt: no release's, so apt is asked
+# and its reason given, exit 1.
+settings=(FAKE_KERNEL=refuses FAKE_NOT_OFFERED="apt zip unzip" FAKE_UNINSTALLABLE=zip)
+run_setup "lists offer nothing"
+[ "$status" -eq 1 ] && grep -q '^setup: could not install zip; apt said:' <<<"$out" &&
+  ! grep -q 'does not offer' <<<"$out" || fail "exit $status: $out"
+
 # The fuzzer runtime follows the clang there is: a clang 19 without its
 # runtime gets libclang-rt-19-dev; no clang at all gets clang and Debian's
 # unversioned runtime, which matches it.  No name pinned to a release.
