@@ -189,6 +189,18 @@ static void FailPendingReads(Receiver* r) {
     while ((irp = TakePendingRead(r))) Complete(irp, STATUS_DELETE_PENDING, 0);
 }
 
+// Reads still pending when the device is removed have been given up by the
+// class driver that sent them: Wine 10's ends its reading thread at the
+// surprise removal, which it keeps from this driver, and that thread's
+// stack held the read's status block and event.  Completing such a read
+// would write into a stack that is gone (and end winedevice.exe with every
+// device in it), so it is freed unanswered.  Wine 8 fails its reads through
+// this driver at the surprise removal, and none is left here.
+static void DropPendingReads(Receiver* r) {
+    IRP* irp;
+    while ((irp = TakePendingRead(r))) IoFreeIrp(irp);
+}
+
 // The class driver keeps one read outstanding and issues the next once the
 // last completed; a report that comes between the two waits for it here.
 // A report shorter than the read's buffer goes out zero-filled to its full
@@ -247,7 +259,7 @@ static NTSTATUS StartReceiver(Receiver* r) {
     return status;
 }
 
-static void StopReceiver(Receiver* r) {
+static void StopReceiver(Receiver* r, int removed) {
     r->stopping = 1;
     if (r->reader) {
         LARGE_INTEGER limit;
@@ -260,7 +272,10 @@ static void StopReceiver(Receiver* r) {
         ZwClose(r->mailslot);
         r->mailslot = NULL;
     }
-    FailPendingReads(r);
+    if (removed)
+        DropPendingReads(r);
+    else
+        FailPendingReads(r);
 }
 
 // ---- dispatch ----
@@ -333,9 +348,12 @@ static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT* fdo, IRP* irp) {
         break;
     }
     case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_REMOVE_DEVICE:
     case IRP_MN_STOP_DEVICE:
-        StopReceiver(r);
+        StopReceiver(r, 0);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        break;
+    case IRP_MN_REMOVE_DEVICE:
+        StopReceiver(r, 1);
         irp->IoStatus.Status = STATUS_SUCCESS;
         break;
     }
