@@ -1,12 +1,19 @@
 #!/usr/bin/env bash
 # tools/setup.sh [--fresh-machine]
-# Installs what the builds and tests need on a fresh Debian 12 machine.
+# Installs what the builds and tests need on a fresh Debian 12 or 13 machine.
 # Safe to run again: it installs only what is missing, and where nothing is
 # missing it says nothing.  A user who is not root gets the packages through
 # sudo, asked first: where it wants a password and there is no terminal to
 # ask it on, setup says what to do in one line and exits 1.  Everything
 # else stays theirs.
 # --fresh-machine: also what tools/fresh-machine needs (debootstrap).
+# -h, --help: this text.
+#
+# Packages are chosen by what the running release offers, never by one
+# release's version: the fuzzer runtime is the one of the installed clang, or
+# Debian's unversioned one, which follows the release's own clang.  A package
+# the release does not offer is named in one line with what cannot be built
+# or run without it, and the rest is installed.
 #
 # 32-bit Wine (wine32, and with it dpkg's i386 architecture) is installed only
 # where the kernel runs 32-bit x86 code.  Where apt cannot install it right
@@ -18,11 +25,19 @@
 # A package list that cannot be downloaded (a mirror in mid-sync, a source
 # that is gone) is retried, then named in one line, and setup goes on with
 # the lists there are.  Exits 1 when something needed could not be installed,
-# naming it, with apt's reason and what to do next.
+# naming it, with apt's reason and what to do next; 2 on an unknown argument.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fresh_machine=0
-[ "${1:-}" != --fresh-machine ] || fresh_machine=1
+case $# in
+  0) ;;
+  1) case $1 in
+       --fresh-machine) fresh_machine=1 ;;
+       -h | --help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' tools/setup.sh; exit 0 ;;
+       *) echo "setup: unknown argument '$1' (tools/setup.sh [--fresh-machine], or --help)" >&2; exit 2 ;;
+     esac ;;
+  *) echo "setup: too many arguments: $* (tools/setup.sh [--fresh-machine], or --help)" >&2; exit 2 ;;
+esac
 
 # A build tree left by an earlier run as root cannot be written, and Wine
 # refuses a prefix its user does not own: say so now rather than midway.
@@ -31,36 +46,51 @@ if [ $fresh_machine -eq 0 ] && [ -e build ] && [ ! -O build ]; then
   exit 1
 fi
 
+# Each missing package, with what cannot be built or run without it: said
+# where the release does not offer the package.
 need=()
-command -v cmake >/dev/null || need+=(cmake)
+declare -A needed_for=()
+want() { # PACKAGE WHAT-NEEDS-IT
+  need+=("$1")
+  needed_for[$1]=$2
+}
+command -v cmake >/dev/null || want cmake "every build"
 # CMake only recommends make, and recommends are not installed here.
-command -v make >/dev/null || need+=(make)
-command -v g++ >/dev/null || need+=(g++)
-command -v i686-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-i686)
+command -v make >/dev/null || want make "every build"
+command -v g++ >/dev/null || want g++ "the native presets"
+command -v i686-w64-mingw32-g++-posix >/dev/null || want g++-mingw-w64-i686 "the win32 preset, the product's own build"
 # Some kernels refuse 32-bit x86 code, or 32-bit Wine cannot be installed:
 # there the Windows tests run as a 64-bit build under 64-bit Wine.
-command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
-command -v wine >/dev/null || need+=(wine)
-[ -x /usr/lib/wine/wine64 ] || need+=(wine64)
-command -v clang++ >/dev/null || need+=(clang)
-[ -d /usr/src/googletest ] || need+=(googletest)
-[ -e /usr/include/benchmark/benchmark.h ] || need+=(libbenchmark-dev)
+command -v x86_64-w64-mingw32-g++-posix >/dev/null || want g++-mingw-w64-x86-64-posix "the win64 preset"
+command -v wine >/dev/null || want wine "the Windows tests and tools/demo"
+[ -x /usr/lib/wine/wine64 ] || want wine64 "the Windows tests under 64-bit Wine and tools/demo"
+command -v clang++ >/dev/null || want clang "the native-asan preset"
+[ -d /usr/src/googletest ] || want googletest "the tests of every preset"
+[ -e /usr/include/benchmark/benchmark.h ] || want libbenchmark-dev "the native preset's benchmarks"
 # Property and stateful tests: random host schedules, shrunk when one fails.
-[ -e /usr/include/rapidcheck.h ] || need+=(librapidcheck-dev)
-# libFuzzer and the sanitizer runtimes for clang.
-ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-14-dev)
+[ -e /usr/include/rapidcheck.h ] || want librapidcheck-dev "the native presets' property tests"
+# libFuzzer and the sanitizer runtimes, for the clang that builds
+# native-asan: the runtime of the installed clang's own version (Debian 12's
+# clang is 14, Debian 13's 19), or where clang comes now, Debian's
+# unversioned package, which follows the release's clang.
+if ! command -v clang++ >/dev/null; then
+  want libclang-rt-dev "the native-asan preset's sanitizers and fuzz target"
+elif ! compgen -G "$(clang++ -print-resource-dir 2>/dev/null)/lib/*/libclang_rt.fuzzer*.a" >/dev/null; then
+  want "libclang-rt-$(clang++ -dumpversion | cut -d. -f1)-dev" "the native-asan preset's sanitizers and fuzz target"
+fi
 # A sanitizer's report names functions and lines only through llvm-symbolizer.
-command -v llvm-symbolizer >/dev/null || need+=(llvm)
-command -v objdump >/dev/null || need+=(binutils)
-command -v valgrind >/dev/null || need+=(valgrind)
+command -v llvm-symbolizer >/dev/null || want llvm "the sanitizers' function names and lines"
+command -v objdump >/dev/null || want binutils "the win32 preset's table checks"
+command -v valgrind >/dev/null || want valgrind "bench/run's instruction counts"
 # The kvo-monitor test stops live mode with pkill.
-command -v pkill >/dev/null || need+=(procps)
+command -v pkill >/dev/null || want procps "the kvo-monitor tests"
 # kvo-monitor's build names USB vendors and products from the USB ID list.
-[ -e /usr/share/misc/usb.ids ] || need+=(usb.ids)
+[ -e /usr/share/misc/usb.ids ] || want usb.ids "kvo-monitor's build"
 # tools/package writes the release zip, and its tests read it back.
-command -v zip >/dev/null || need+=(zip)
-command -v unzip >/dev/null || need+=(unzip)
-[ $fresh_machine -eq 0 ] || command -v debootstrap >/dev/null || [ -x /usr/sbin/debootstrap ] || need+=(debootstrap)
+command -v zip >/dev/null || want zip "tools/package and its tests"
+command -v unzip >/dev/null || want unzip "tools/package's tests"
+[ $fresh_machine -eq 0 ] || command -v debootstrap >/dev/null || [ -x /usr/sbin/debootstrap ] ||
+  want debootstrap "tools/fresh-machine"
 
 # 32-bit Wine: installed, or not wanted (the kernel refuses 32-bit code), or
 # refused by apt less than an hour ago.
@@ -172,6 +202,31 @@ if [ $wine32 -eq 1 ] && ! dpkg --print-foreign-architectures | grep -qx i386; th
   "${as_root[@]}" dpkg --add-architecture i386
 fi
 update_lists
+
+# A package the release does not offer (no version of it in the lists) is
+# named, with what it is needed for, in one line, and the others are still
+# installed: only what needs it cannot be built or run, and CMake, when it
+# configures that preset, names what it did not find.
+offered() { # PACKAGE
+  local candidate
+  candidate=$(apt-cache policy "$1" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+  [ -n "$candidate" ] && [ "$candidate" != "(none)" ]
+}
+# Lists that offer not even apt itself are no release's: there apt's own
+# reason, below, says more.
+release=$(. /etc/os-release 2>/dev/null && echo "${PRETTY_NAME:-}")
+offers=() lacking=
+for p in "${need[@]}"; do
+  if offered "$p" || ! offered apt; then
+    offers+=("$p")
+  else
+    lacking+="${lacking:+; }$p (for ${needed_for[$p]})"
+  fi
+done
+if [ -n "$lacking" ]; then
+  echo "setup: ${release:-this release} does not offer, so going on without it: $lacking$([ -z "$lists_failed" ] || echo "; a package list failed to download (above), which may be why")" >&2
+fi
+need=(${offers[@]+"${offers[@]}"})
 
 if [ ${#need[@]} -gt 0 ] && ! install_packages "${need[@]}"; then
   say_what_failed

@@ -2,7 +2,9 @@
 # tools/setup.sh against a fake apt and dpkg, and a faked answer of the
 # kernel (tools/wine-prefix kernel): what it installs, adds and says when the
 # kernel refuses 32-bit code, when a package list fails, when an install
-# fails, when sudo wants a password, and when nothing is missing.  It runs as
+# fails, when the release does not offer a package, which clang runtime it
+# asks for, when sudo wants a password, when nothing is missing, and what
+# --help and an unknown argument do.  It runs as
 # a user (a fake id) through a fake sudo, without a terminal.  No network, no
 # root, nothing installed.
 set -euo pipefail
@@ -27,7 +29,7 @@ chmod +x "$t/tree/tools/wine-prefix"
 # are fakes that log their calls, and zip and unzip are missing.
 ln -s /usr/bin/* "$t/bin/" 2>/dev/null || true
 ln -sf /usr/sbin/* "$t/bin/" 2>/dev/null || true
-rm -f "$t/bin/"{apt-get,dpkg,dpkg-query,id,sudo,sleep,zip,unzip}
+rm -f "$t/bin/"{apt-get,apt-cache,dpkg,dpkg-query,id,sudo,sleep,zip,unzip}
 fake() { printf '#!/bin/bash\necho "%s $*" >>"$FAKE_LOG"\n%s\n' "$1" "$2" >"$t/bin/$1"; chmod +x "$t/bin/$1"; }
 fake sleep ':'
 fake id '[ "$1" = -u ] && echo 1000 || exec /usr/bin/id "$@"'
@@ -44,6 +46,11 @@ case $1 in
   --remove-architecture) sed -i "/^$2\$/d" "$FAKE_ARCHS" ;;
 esac'
 fake dpkg-query 'exit 1'
+# The release offers every package but those in $FAKE_NOT_OFFERED.
+fake apt-cache '
+[ "$1" = policy ] || exit 100
+echo "$2:"; echo "  Installed: (none)"
+[[ " $FAKE_NOT_OFFERED " == *" $2 "* ]] && echo "  Candidate: (none)" || echo "  Candidate: 1.0-1"'
 fake apt-get '
 [[ " $* " == *" update "* ]] && [ -n "$FAKE_LIST_FAILS" ] && {
   echo "E: Failed to fetch file:/srv/empty/./Packages  File not found - /srv/empty/./Packages (2: No such file or directory)"
@@ -59,12 +66,13 @@ for p in $FAKE_UNINSTALLABLE; do
 done
 exit 0'
 
-run_setup() { # SCENARIO: runs the set-up with the FAKE_* settings given
+run_setup() { # SCENARIO [ARGUMENT...]: runs the set-up with the FAKE_* settings given
   scenario=$1
+  shift
   : >"$t/log"
   # setsid: no controlling terminal, as under CI, so sudo cannot ask.
   out=$(cd "$t/tree" && env PATH="$t/bin" FAKE_LOG="$t/log" FAKE_ARCHS="$t/archs" \
-    "${settings[@]}" setsid -w tools/setup.sh 2>&1 </dev/null) && status=0 || status=$?
+    "${settings[@]}" setsid -w tools/setup.sh "$@" 2>&1 </dev/null) && status=0 || status=$?
 }
 calls() { grep -c "$1" "$t/log" || true; }
 apt_ran() { grep -qE '^(apt-get|dpkg|sudo) ' "$t/log"; }
@@ -101,6 +109,48 @@ grep -q 'zip : Depends: libfake1' <<<"$out" || fail "apt's unmet dependency not 
 grep -q 'E: Unable to correct problems' <<<"$out" || fail "apt's error not shown: $out"
 grep -q 'setup: run tools/setup.sh again later, or see what apt needs: apt-get install --no-install-recommends zip' \
   <<<"$out" || fail "no next step: $out"
+
+# The release does not offer zip: named in one line with what needs it,
+# unzip still installed, exit 0.
+settings=(FAKE_KERNEL=refuses FAKE_NOT_OFFERED=zip)
+run_setup "the release lacks zip"
+[ "$status" -eq 0 ] || fail "exit $status: $out"
+[ "$(grep -c 'does not offer, so going on without it: zip (for tools/package and its tests)$' <<<"$out")" -eq 1 ] ||
+  fail "zip not named once with what needs it: $out"
+grep -q 'apt-get.* install .* unzip$' "$t/log" && ! grep -q 'apt-get.* install .* zip ' "$t/log" ||
+  fail "not unzip alone installed: $(cat "$t/log")"
+
+# Lists that offer nothing, not even apt: no release's, so apt is asked
+# and its reason given, exit 1.
+settings=(FAKE_KERNEL=refuses FAKE_NOT_OFFERED="apt zip unzip" FAKE_UNINSTALLABLE=zip)
+run_setup "lists offer nothing"
+[ "$status" -eq 1 ] && grep -q '^setup: could not install zip; apt said:' <<<"$out" &&
+  ! grep -q 'does not offer' <<<"$out" || fail "exit $status: $out"
+
+# The fuzzer runtime follows the clang there is: a clang 19 without its
+# runtime gets libclang-rt-19-dev; no clang at all gets clang and Debian's
+# unversioned runtime, which matches it.  No name pinned to a release.
+printf '#!/bin/sh\ncase $1 in -print-resource-dir) echo %s ;; -dumpversion) echo 19.1.7 ;; esac\n' \
+  "$t/no-runtime" >"$t/clang19"
+chmod +x "$t/clang19"
+ln -sf "$t/clang19" "$t/bin/clang++"
+settings=(FAKE_KERNEL=refuses)
+run_setup "clang 19 without its runtime"
+grep -q 'apt-get.* install .* libclang-rt-19-dev ' "$t/log" || fail "no libclang-rt-19-dev: $(cat "$t/log")"
+rm "$t/bin/clang++"
+run_setup "no clang"
+grep -q 'apt-get.* install .* clang .*libclang-rt-dev ' "$t/log" || fail "no clang and libclang-rt-dev: $(cat "$t/log")"
+! grep -qE 'libclang-rt-[0-9]' "$t/log" || fail "a versioned runtime asked for: $(cat "$t/log")"
+ln -s /usr/bin/clang++ "$t/bin/clang++"
+
+# --help says how to use it; an unknown argument exits 2: neither asks apt.
+settings=(FAKE_KERNEL=refuses)
+run_setup "--help" --help
+[ "$status" -eq 0 ] && grep -q '^tools/setup.sh \[--fresh-machine\]' <<<"$out" && ! apt_ran ||
+  fail "exit $status, said '$out', ran: $(cat "$t/log")"
+run_setup "unknown argument" --frsh-machine
+[ "$status" -eq 2 ] && grep -q "unknown argument '--frsh-machine'" <<<"$out" && ! apt_ran ||
+  fail "exit $status, said '$out', ran: $(cat "$t/log")"
 
 # sudo wants a password and there is no terminal: one line saying what to
 # do, exit 1, and nothing asked of apt or dpkg.

@@ -16,11 +16,14 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 # "DLL FUNCTION" for each import by name, the C runtime's left out as the
-# sweep leaves it; an import by ordinal shows as #ORDINAL.
+# sweep leaves it; an import by ordinal shows as #ORDINAL.  binutils 2.44
+# (Debian 13) adds an Ordinal column ("<none>" for an import by name)
+# before the hint, which its header line names.
 "$objdump" -p "$dll" | awk '
   /^\tDLL Name: / { dll = $3; next }
-  /^\tvma:/ { next }
-  dll != "" && /^\t[0-9a-f]+\t/ { print dll, ($3 != "" ? $3 : "#" $2) }
+  /^\tvma:/ { ordinal = / Ordinal /; next }
+  dll != "" && ordinal && /^\t[0-9a-f]+ / { print dll, ($2 == "<none>" ? $4 : "#" $2) }
+  dll != "" && !ordinal && /^\t[0-9a-f]+\t/ { print dll, ($3 != "" ? $3 : "#" $2) }
   /^$/ { dll = "" }' | awk 'tolower($1) != "msvcrt.dll"' | LC_ALL=C sort -u >"$work/imported"
 [ -s "$work/imported" ] || { echo "no imports read from $dll"; exit 1; }
 

@@ -9,8 +9,10 @@ objdump=$1
 dll=$2
 fail=0
 
+# Each entry's name is its last word: binutils 2.44 (Debian 13) puts the
+# ordinal and hint before it ("[   0] +base[   1]  0000 WndProc").
 exports=$("$objdump" -p "$dll" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' |
-  sed -n 's/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
+  sed -n 's/^\s*\[ *[0-9]*\] \(.* \)\{0,1\}\([^ ]*\)$/\2/p' | sort | tr '\n' ' ')
 want="WndProc gir_close gir_description gir_devicenum gir_name gir_open gir_requested_api gir_start gir_stop gir_version "
 # Plain names as a host asks for them: no __stdcall _name@bytes.
 decorated=$(printf '%s\n' $exports | grep -E '^_|@[0-9]+$' | tr '\n' ' ' || true)

@@ -27,6 +27,12 @@
 #define HID_STRING_ID_IMANUFACTURER 14
 #define HID_STRING_ID_IPRODUCT 15
 #define HID_STRING_ID_ISERIALNUMBER 16
+// Wine's hidclass asks with its own numbers (its hidtypes.h: 1, 2, 3), and
+// from Wine 10 on it gives up on a device whose serial number it cannot get
+// ("Minidriver failed to get serial number"): no collection, no raw input.
+#define WINE_STRING_ID_IMANUFACTURER 1
+#define WINE_STRING_ID_IPRODUCT 2
+#define WINE_STRING_ID_ISERIALNUMBER 3
 
 typedef struct {
     ULONG Revision;
@@ -183,6 +189,18 @@ static void FailPendingReads(Receiver* r) {
     while ((irp = TakePendingRead(r))) Complete(irp, STATUS_DELETE_PENDING, 0);
 }
 
+// Reads still pending when the device is removed have been given up by the
+// class driver that sent them: Wine 10's ends its reading thread at the
+// surprise removal, which it keeps from this driver, and that thread's
+// stack held the read's status block and event.  Completing such a read
+// would write into a stack that is gone (and end winedevice.exe with every
+// device in it), so it is freed unanswered.  Wine 8 fails its reads through
+// this driver at the surprise removal, and none is left here.
+static void DropPendingReads(Receiver* r) {
+    IRP* irp;
+    while ((irp = TakePendingRead(r))) IoFreeIrp(irp);
+}
+
 // The class driver keeps one read outstanding and issues the next once the
 // last completed; a report that comes between the two waits for it here.
 // A report shorter than the read's buffer goes out zero-filled to its full
@@ -241,7 +259,7 @@ static NTSTATUS StartReceiver(Receiver* r) {
     return status;
 }
 
-static void StopReceiver(Receiver* r) {
+static void StopReceiver(Receiver* r, int removed) {
     r->stopping = 1;
     if (r->reader) {
         LARGE_INTEGER limit;
@@ -254,7 +272,10 @@ static void StopReceiver(Receiver* r) {
         ZwClose(r->mailslot);
         r->mailslot = NULL;
     }
-    FailPendingReads(r);
+    if (removed)
+        DropPendingReads(r);
+    else
+        FailPendingReads(r);
 }
 
 // ---- dispatch ----
@@ -286,14 +307,18 @@ static NTSTATUS GetString(Receiver* r, IRP* irp) {
     WCHAR text[64 + KVO_VR_MAX_NAME];
     ULONG n = 0;
     const WCHAR* head = L"";
+    int manufacturer = 0;
     switch (id & 0xFFFF) {
-    case HID_STRING_ID_IMANUFACTURER: head = L"KVORemote"; break;
-    case HID_STRING_ID_IPRODUCT: head = L"KVO virtual "; break;
-    case HID_STRING_ID_ISERIALNUMBER: break;
+    case HID_STRING_ID_IMANUFACTURER:
+    case WINE_STRING_ID_IMANUFACTURER: head = L"KVORemote"; manufacturer = 1; break;
+    case HID_STRING_ID_IPRODUCT:
+    case WINE_STRING_ID_IPRODUCT: head = L"KVO virtual "; break;
+    case HID_STRING_ID_ISERIALNUMBER:
+    case WINE_STRING_ID_ISERIALNUMBER: break;
     default: return Complete(irp, STATUS_INVALID_PARAMETER, 0);
     }
     for (const WCHAR* p = head; *p; ++p) text[n++] = *p;
-    if ((id & 0xFFFF) != HID_STRING_ID_IMANUFACTURER)
+    if (!manufacturer)
         for (const WCHAR* p = r->name; *p; ++p) text[n++] = *p;
     text[n++] = 0;
     return CopyOut(irp, text, n * sizeof(WCHAR));
@@ -323,9 +348,12 @@ static NTSTATUS NTAPI DispatchPnp(DEVICE_OBJECT* fdo, IRP* irp) {
         break;
     }
     case IRP_MN_SURPRISE_REMOVAL:
-    case IRP_MN_REMOVE_DEVICE:
     case IRP_MN_STOP_DEVICE:
-        StopReceiver(r);
+        StopReceiver(r, 0);
+        irp->IoStatus.Status = STATUS_SUCCESS;
+        break;
+    case IRP_MN_REMOVE_DEVICE:
+        StopReceiver(r, 1);
         irp->IoStatus.Status = STATUS_SUCCESS;
         break;
     }
