@@ -210,8 +210,8 @@ DWORD MutexOwner(const char* name) {
     return object ? object->owner : 0;
 }
 
-void WatchMutex(const char* name) {
-    std::lock_guard<std::mutex> lock(*g_lock);
+// The named mutex, made (unowned) if nobody has it yet.  Under g_lock.
+static std::shared_ptr<KernelObject> NamedMutexLocked(const char* name) {
     std::shared_ptr<KernelObject> object = (*g_named)[name].lock();
     if (!object) {
         object = std::make_shared<KernelObject>();
@@ -219,19 +219,18 @@ void WatchMutex(const char* name) {
         object->name = name;
         (*g_named)[name] = object;
     }
-    (*g_watched)[name] = object;
+    return object;
+}
+
+void WatchMutex(const char* name) {
+    std::lock_guard<std::mutex> lock(*g_lock);
+    (*g_watched)[name] = NamedMutexLocked(name);
 }
 
 void HoldMutexAtOtherIntegrity(const char* name) {
     {
         std::lock_guard<std::mutex> lock(*g_lock);
-        std::shared_ptr<KernelObject> object = (*g_named)[name].lock();
-        if (!object) {
-            object = std::make_shared<KernelObject>();
-            object->kind = Kind::Mutex;
-            object->name = name;
-            (*g_named)[name] = object;
-        }
+        std::shared_ptr<KernelObject> object = NamedMutexLocked(name);
         object->otherIntegrity = true;
         // Its holder is a thread of that other process.
         object->owner = detail::NewThreadId();

@@ -15,6 +15,16 @@
 #include "stub_control.h"
 #include "support/RecordingHost.h"
 
+// Waits, polling, for what another thread does that no event announces.
+inline bool WaitUntil(bool (*done)(), int timeoutMs = 5000) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 inline HINSTANCE const kTestInstance = reinterpret_cast<HINSTANCE>(0x10000000);
 inline const char kOwnershipName[] = "Local\\KVORemoteCapture";
 

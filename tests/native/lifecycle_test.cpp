@@ -24,15 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 
-bool WaitUntil(bool (*done)(), int timeoutMs = 5000) {
-    auto until = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (Clock::now() > until) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
 bool NoWorker() { return stub::LiveThreads() == 0; }
 
 HWND CaptureWindow() {

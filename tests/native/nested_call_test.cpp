@@ -220,9 +220,7 @@ TEST_F(NestedCall, FromAMessageWhileWaitingForTheTurn) {
     Press(HidReport({0x01, 0xCD, 0x00}));
     HANDLE other = CreateThread(nullptr, 0, StopOnAnotherThread, nullptr, 0, nullptr);
     // The worker waits for this thread's answer, the other thread for it.
-    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (stub::BlockedThreads() < 2 && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(WaitUntil([] { return stub::BlockedThreads() >= 2; }));
     DWORD begun = GetTickCount();
     EXPECT_EQ(gir_stop(), 1);
     EXPECT_LT(static_cast<long>(GetTickCount() - begun), 3000);
