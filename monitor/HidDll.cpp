@@ -13,9 +13,9 @@ PHIDP_PREPARSED_DATA Preparsed(const ParsedDevice& device) {
 
 bool IsArray(const HIDP_BUTTON_CAPS& cap) { return (cap.BitField & 0x02) == 0; }
 
-// Wine's parser (8.0) counts array values from 1 whatever the field's
-// logical minimum; Windows' follows the descriptor.  Only Wine's ntdll has
-// this export.
+// Wine's parser (8.0 and 10.0 alike) counts array values from 1 whatever
+// the field's logical minimum; Windows' follows the descriptor.  Only Wine's
+// ntdll has this export.
 bool RunsUnderWine() {
     static const bool wine =
         GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
